@@ -1,0 +1,57 @@
+#include "log/log.h"
+
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kLogDirectory = "logs/";
+constexpr const char* kLogExtension = ".log";
+constexpr const char* kDefaultFileName = "log.log";
+constexpr const char* kExeLink = "/proc/self/exe";
+
+}  // namespace
+
+std::string LogFilePath(std::string_view exe_path) {
+  exe_path = exe_path.substr(0, AppLogger::kExePathBufferSize - 1);
+  std::string directory;
+  std::string file_name = kDefaultFileName;
+  const std::size_t slash = exe_path.rfind('/');
+  if (slash != std::string_view::npos) {
+    directory = exe_path.substr(0, slash + 1);
+    file_name = exe_path.substr(slash + 1);
+  }
+  return directory + kLogDirectory + file_name + kLogExtension;
+}
+
+AppLogger& AppLogger::Instance() {
+  static AppLogger instance;
+  return instance;
+}
+
+AppLogger::AppLogger() {
+  // spdlog's registry must be complete before this object is, so that it is
+  // destroyed after it and the destructor's drop_all() always finds it.
+  spdlog::default_logger_raw();
+
+  char exe_path[kExePathBufferSize] = {};
+  const ssize_t length = readlink(kExeLink, exe_path, sizeof(exe_path) - 1);
+  const std::string path =
+      LogFilePath(std::string_view(exe_path, length > 0 ? static_cast<std::size_t>(length) : 0));
+
+  // A log file that cannot be opened must not end the measuring: say so once
+  // and let the console carry the messages.
+  try {
+    logger_ = spdlog::rotating_logger_mt(kLoggerName, path, kMaxFileSize, kMaxFiles, false);
+  } catch (const spdlog::spdlog_ex& error) {
+    std::fprintf(stderr, "Log file unavailable, logging to standard output only: %s\n",
+                 error.what());
+    return;
+  }
+  logger_->set_level(spdlog::level::info);
+  logger_->flush_on(spdlog::level::info);
+}
+
+AppLogger::~AppLogger() { spdlog::drop_all(); }
