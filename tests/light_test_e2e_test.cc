@@ -1,0 +1,163 @@
+// The built tool as a process: copied into a scratch directory, run from
+// another working directory, against the simulated sensor.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "simulated_sensor.h"
+#include "test_process.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+class LightTest : public testing::Test {
+ protected:
+  LightTest()
+      : bin_(dir_.Sub("bin")),
+        work_(dir_.Sub("work")),
+        tool_(CopyExecutable(LIGHT_TEST, bin_)),
+        log_(bin_ + "/logs/light_test.log") {}
+
+  TempDir dir_;
+  std::string bin_, work_, tool_, log_;
+};
+
+// The message of a line in spdlog's default layout, with the logger's name
+// ("log" in the file, none on the console) and the level checked.
+struct Parsed {
+  std::string message;
+  std::chrono::milliseconds time_of_day;
+};
+std::vector<Parsed> Messages(const std::string& output, const std::string& name,
+                             const std::string& level_filter = "") {
+  static const std::regex kLine(
+      R"(\[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] (\[(\w+)\] )?\[(\w+)\] \[[\w.]+:\d+\] (.*))");
+  std::vector<Parsed> parsed;
+  for (const std::string& line : Lines(output)) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, kLine)) << line;
+    if (m.empty()) continue;
+    EXPECT_EQ(m[6].str(), name) << line;
+    if (!level_filter.empty() && m[7].str() != level_filter) continue;
+    const long ms =
+        ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
+    parsed.push_back({m[8].str(), milliseconds(ms)});
+  }
+  return parsed;
+}
+
+std::vector<std::string> Texts(const std::vector<Parsed>& parsed) {
+  std::vector<std::string> texts;
+  for (const Parsed& p : parsed) texts.push_back(p.message);
+  return texts;
+}
+
+// Runs the tool in its directory until `run` has passed, then kills it.
+struct Measured {
+  int status;
+  std::string out, err, file;
+};
+Measured MeasureFor(const std::string& tool, const std::string& work, const std::string& log,
+                    milliseconds run) {
+  Child child({tool}, work);
+  const int early = child.Wait(run);
+  const int status = early >= 0 ? early : child.Kill();
+  return {status, child.out(), child.err(), ReadFile(log)};
+}
+
+const std::string kOpened = "Open /dev/i2c-0 succeeded.";
+
+TEST_F(LightTest, WithoutABusEndsAtOnceWithOneErrorLine) {
+  SimulatedSensor no_bus(false);
+  ASSERT_NE(access("/dev/i2c-0", F_OK), 0) << "this machine has a real bus";
+
+  const Outcome outcome = RunToEnd({tool_}, work_, std::chrono::seconds(5));
+
+  EXPECT_EQ(outcome.status, 255);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(Texts(Messages(outcome.out, "", "error")),
+            std::vector<std::string>{"Open /dev/i2c-0 error!"});
+  EXPECT_EQ(Lines(outcome.out).size(), 1U);
+  EXPECT_EQ(Texts(Messages(ReadFile(log_), "log", "error")),
+            std::vector<std::string>{"Open /dev/i2c-0 error!"});
+  EXPECT_EQ(Lines(ReadFile(log_)).size(), 1U);
+}
+
+TEST_F(LightTest, WithoutASensorEndsNamingTheSecondaryAddress) {
+  SimulatedSensor sensor;
+  sensor.SetAddresses({});
+
+  const Outcome outcome = RunToEnd({tool_}, work_, std::chrono::seconds(5));
+
+  EXPECT_EQ(outcome.status, 255);
+  const std::vector<std::string> expected = {kOpened, "Current I2C address: 0x5c"};
+  EXPECT_EQ(Texts(Messages(outcome.out, "")), expected);
+  EXPECT_EQ(Texts(Messages(ReadFile(log_), "log")), expected);
+}
+
+TEST_F(LightTest, LogsOneReadingASecondInBothOutputs) {
+  SimulatedSensor sensor;
+  sensor.SetCounts({300, 0xFFFF, 0});
+
+  const Measured run = MeasureFor(tool_, work_, log_, milliseconds(3600));
+
+  EXPECT_EQ(run.status, 128 + 9) << "the tool must run until killed";
+  EXPECT_EQ(run.err, "");
+  const std::vector<std::string> expected = {
+      kOpened, "Current I2C address: 0x23", "current illuminance: 250.00",
+      "current illuminance: 54612.50", "current illuminance: 0.00"};
+  const std::vector<std::string> in_file = Texts(Messages(run.file, "log"));
+  ASSERT_GE(in_file.size(), 5U) << run.file;
+  ASSERT_LE(in_file.size(), 6U) << run.file;
+  EXPECT_EQ(std::vector<std::string>(in_file.begin(), in_file.begin() + 5), expected);
+  if (in_file.size() == 6) {
+    EXPECT_EQ(in_file.back(), "current illuminance: 0.00");
+  }
+  EXPECT_EQ(Texts(Messages(run.out, "")), in_file);
+  // Read, log, then a whole second's sleep: readings are at least a second apart.
+  const std::vector<Parsed> readings = Messages(run.file, "log", "info");
+  for (std::size_t i = 3; i < readings.size(); ++i) {
+    EXPECT_GE((readings[i].time_of_day - readings[i - 1].time_of_day).count(), 1000);
+  }
+  // One read per reading, nothing else after the wake sequence.
+  int reads = 0;
+  for (const Transaction& t : sensor.Transactions()) reads += t.kind == Transaction::Kind::kRead;
+  EXPECT_EQ(reads, static_cast<int>(readings.size()) - 2);
+}
+
+TEST_F(LightTest, KeepsLoggingZeroAfterTheSensorStopsAnswering) {
+  SimulatedSensor sensor;
+  sensor.SetCount(300);
+  sensor.FailReadsFrom(2);
+
+  const Measured run = MeasureFor(tool_, work_, log_, milliseconds(3600));
+
+  const std::vector<std::string> texts = Texts(Messages(run.file, "log"));
+  ASSERT_GE(texts.size(), 5U);
+  EXPECT_EQ(texts[2], "current illuminance: 250.00");
+  for (std::size_t i = 3; i < texts.size(); ++i) EXPECT_EQ(texts[i], "current illuminance: 0.00");
+  EXPECT_EQ(Texts(Messages(run.out, "")), texts);
+}
+
+TEST_F(LightTest, ARestartAppendsToTheLogFile) {
+  SimulatedSensor sensor;
+  sensor.SetCount(120);
+
+  const Measured first = MeasureFor(tool_, work_, log_, milliseconds(1500));
+  const Measured second = MeasureFor(tool_, work_, log_, milliseconds(1500));
+
+  ASSERT_FALSE(first.file.empty());
+  EXPECT_EQ(second.file.compare(0, first.file.size(), first.file), 0);
+  int opens = 0;
+  for (const std::string& text : Texts(Messages(second.file, "log"))) opens += text == kOpened;
+  EXPECT_EQ(opens, 2);
+  EXPECT_NE(second.file.find("current illuminance: 100.00"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Runs a command against the simulated light sensor on an emulated
+// /dev/i2c-0, so the real tool can be run and watched without a board:
+//
+//   sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]
+//                 [--fail-reads-from N] -- COMMAND [ARG...]
+//
+// It exits with the command's status. Without umockdev's preload library it
+// starts itself again under umockdev-wrapper.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "simulated_sensor.h"
+
+namespace {
+
+pid_t child = -1;
+
+void Forward(int signal_number) {
+  if (child > 0) kill(child, signal_number);
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]\n"
+               "                     [--fail-reads-from N] -- COMMAND [ARG...]\n");
+  return 2;
+}
+
+// Light that drifts between dim indoor and bright window light, twice a
+// minute, so the readings visibly move.
+std::uint16_t Wave(std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double lux = 400.0 + 350.0 * std::sin(seconds * 2.0 * M_PI / 30.0);
+  return static_cast<std::uint16_t>(std::lround(lux * 1.2));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
+    std::vector<char*> args = {const_cast<char*>("umockdev-wrapper")};
+    args.insert(args.end(), argv, argv + argc);
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    std::perror("sensor_runner: umockdev-wrapper");
+    return 127;
+  }
+
+  std::set<unsigned> addresses = {0x23};
+  long count = 300;
+  bool wave = false;
+  int fail_reads_from = 0;
+  int i = 1;
+  for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    const std::string option = argv[i];
+    if (i + 1 >= argc && option != "--wave") return Usage();
+    if (option == "--address") {
+      const std::string value = argv[++i];
+      addresses.clear();
+      if (value != "none") addresses.insert(std::strtoul(value.c_str(), nullptr, 0));
+    } else if (option == "--count") {
+      count = std::strtol(argv[++i], nullptr, 0);
+    } else if (option == "--wave") {
+      wave = true;
+    } else if (option == "--fail-reads-from") {
+      fail_reads_from = std::atoi(argv[++i]);
+    } else {
+      return Usage();
+    }
+  }
+  if (i + 1 >= argc || count < 0 || count > 0xFFFF) return Usage();
+
+  SimulatedSensor sensor;
+  sensor.SetAddresses(addresses);
+  if (wave) {
+    const auto start = std::chrono::steady_clock::now();
+    sensor.SetCountSource([start](std::size_t) { return Wave(start); });
+  } else {
+    sensor.SetCount(static_cast<std::uint16_t>(count));
+  }
+  if (fail_reads_from > 0) sensor.FailReadsFrom(fail_reads_from);
+
+  child = fork();
+  if (child == 0) {
+    // A runner started in the background ignores SIGINT; the command should not.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    execvp(argv[i + 1], argv + i + 1);
+    std::perror("sensor_runner: exec");
+    _exit(127);
+  }
+  if (child < 0) return 1;
+  signal(SIGINT, Forward);
+  signal(SIGTERM, Forward);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
