@@ -196,17 +196,6 @@ TEST(IlluminanceOpen, BothSelectionsRefusedWritesNoWakeByte) {
   EXPECT_EQ(Count(outcome.console, "Current I2C address: 0x5c\n"), 1);
 }
 
-TEST(IlluminanceRead, ConvertsCountsToLux) {
-  struct Case {
-    std::uint8_t high, low;
-    double lux;
-  };
-  for (const Case& c : {Case{0x00, 0x00, 0.0}, Case{0x01, 0x2C, 250.0}, Case{0xFF, 0xFF, 54612.5},
-                        Case{0x00, 0x01, 1 / 1.2}}) {
-    EXPECT_DOUBLE_EQ(CountToLux(c.high, c.low), c.lux) << int(c.high) << " " << int(c.low);
-  }
-}
-
 TEST(IlluminanceRead, TakesTheHighByteFirstFromTheBus) {
   SimulatedSensor sensor;
   sensor.SetCounts({0x012C, 0xFFFF, 0x0000, 0x0100});

@@ -2,7 +2,6 @@
 // another working directory, against the simulated sensor.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -11,52 +10,11 @@
 
 #include "simulated_sensor.h"
 #include "test_process.h"
+#include "tool_fixture.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-
-class LightTest : public testing::Test {
- protected:
-  LightTest()
-      : bin_(dir_.Sub("bin")),
-        work_(dir_.Sub("work")),
-        tool_(CopyExecutable(LIGHT_TEST, bin_)),
-        log_(bin_ + "/logs/light_test.log") {}
-
-  TempDir dir_;
-  std::string bin_, work_, tool_, log_;
-};
-
-// The message of a line in spdlog's default layout, with the logger's name
-// ("log" in the file, none on the console) and the level checked.
-struct Parsed {
-  std::string message;
-  std::chrono::milliseconds time_of_day;
-};
-std::vector<Parsed> Messages(const std::string& output, const std::string& name,
-                             const std::string& level_filter = "") {
-  static const std::regex kLine(
-      R"(\[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] (\[(\w+)\] )?\[(\w+)\] \[[\w.]+:\d+\] (.*))");
-  std::vector<Parsed> parsed;
-  for (const std::string& line : Lines(output)) {
-    std::smatch m;
-    EXPECT_TRUE(std::regex_match(line, m, kLine)) << line;
-    if (m.empty()) continue;
-    EXPECT_EQ(m[6].str(), name) << line;
-    if (!level_filter.empty() && m[7].str() != level_filter) continue;
-    const long ms =
-        ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
-    parsed.push_back({m[8].str(), milliseconds(ms)});
-  }
-  return parsed;
-}
-
-std::vector<std::string> Texts(const std::vector<Parsed>& parsed) {
-  std::vector<std::string> texts;
-  for (const Parsed& p : parsed) texts.push_back(p.message);
-  return texts;
-}
 
 // Runs the tool in its directory until `run` has passed, then kills it.
 struct Measured {
@@ -65,7 +23,7 @@ struct Measured {
 };
 Measured MeasureFor(const std::string& tool, const std::string& work, const std::string& log,
                     milliseconds run) {
-  Child child({tool}, work);
+  Child child(Command(tool), work);
   const int early = child.Wait(run);
   const int status = early >= 0 ? early : child.Kill();
   return {status, child.out(), child.err(), ReadFile(log)};
@@ -73,27 +31,11 @@ Measured MeasureFor(const std::string& tool, const std::string& work, const std:
 
 const std::string kOpened = "Open /dev/i2c-0 succeeded.";
 
-TEST_F(LightTest, WithoutABusEndsAtOnceWithOneErrorLine) {
-  SimulatedSensor no_bus(false);
-  ASSERT_NE(access("/dev/i2c-0", F_OK), 0) << "this machine has a real bus";
-
-  const Outcome outcome = RunToEnd({tool_}, work_, std::chrono::seconds(5));
-
-  EXPECT_EQ(outcome.status, 255);
-  EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(Texts(Messages(outcome.out, "", "error")),
-            std::vector<std::string>{"Open /dev/i2c-0 error!"});
-  EXPECT_EQ(Lines(outcome.out).size(), 1U);
-  EXPECT_EQ(Texts(Messages(ReadFile(log_), "log", "error")),
-            std::vector<std::string>{"Open /dev/i2c-0 error!"});
-  EXPECT_EQ(Lines(ReadFile(log_)).size(), 1U);
-}
-
 TEST_F(LightTest, WithoutASensorEndsNamingTheSecondaryAddress) {
   SimulatedSensor sensor;
   sensor.SetAddresses({});
 
-  const Outcome outcome = RunToEnd({tool_}, work_, std::chrono::seconds(5));
+  const Outcome outcome = RunToEnd(Command(tool_), work_, std::chrono::seconds(5));
 
   EXPECT_EQ(outcome.status, 255);
   const std::vector<std::string> expected = {kOpened, "Current I2C address: 0x5c"};

@@ -61,9 +61,8 @@ class ProbeTest : public testing::Test {
         logs_(bin_ + "/logs"),
         log_(logs_ + "/log_probe.log") {}
 
-  std::vector<std::string> Args(std::vector<std::string> messages) const {
-    messages.insert(messages.begin(), probe_);
-    return messages;
+  std::vector<std::string> Args(const std::vector<std::string>& messages) const {
+    return Command(probe_, messages);
   }
   Outcome Run(const std::vector<std::string>& messages) const {
     return RunToEnd(Args(messages), work_);

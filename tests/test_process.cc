@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+
+extern char** environ;
 
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "light_test.XXXXXX").string();
@@ -32,25 +35,36 @@ std::string TempDir::Sub(const std::string& name) const {
   return sub.string();
 }
 
+std::vector<std::string> Command(const std::string& executable,
+                                 const std::vector<std::string>& args) {
+  std::vector<std::string> command;
+  std::istringstream launcher(TEST_LAUNCHER);
+  for (std::string word; std::getline(launcher, word, '\t');) command.push_back(word);
+  command.push_back(executable);
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
 Child::Child(const std::vector<std::string>& argv, const std::string& cwd, int stdout_fd)
     : out_path_(capture_.path() + "/stdout"), err_path_(capture_.path() + "/stderr") {
-  const int out = stdout_fd >= 0 ? stdout_fd : open(out_path_.c_str(), O_WRONLY | O_CREAT, 0644);
-  const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT, 0644);
+  const int out =
+      stdout_fd >= 0 ? stdout_fd : open(out_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    // Only async-signal-safe calls between fork and exec.
-    if (chdir(cwd.c_str()) != 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
-      _exit(126);
-    }
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  // posix_spawn rather than fork: it is safe in the threaded test processes
+  // and works under user-mode emulation, where a forked child crashes.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  const int spawned = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (stdout_fd < 0) close(out);
   close(err);
-  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
 }
 
 Child::~Child() {

@@ -26,6 +26,11 @@ class TempDir {
   std::string path_;
 };
 
+// The command line that runs `executable` of this build with `args`: under
+// the emulator when the build is for another machine.
+std::vector<std::string> Command(const std::string& executable,
+                                 const std::vector<std::string>& args = {});
+
 // A started process whose standard output and error go to files.
 class Child {
  public:

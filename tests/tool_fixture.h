@@ -1,0 +1,57 @@
+#ifndef LIGHT_TEST_TESTS_TOOL_FIXTURE_H_
+#define LIGHT_TEST_TESTS_TOOL_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "test_process.h"
+
+// The built tool copied into bin/ of a scratch directory, to be run from
+// work/, and the log file it should write beside itself.
+class LightTest : public testing::Test {
+ protected:
+  LightTest()
+      : bin_(dir_.Sub("bin")),
+        work_(dir_.Sub("work")),
+        tool_(CopyExecutable(LIGHT_TEST, bin_)),
+        log_(bin_ + "/logs/light_test.log") {}
+
+  TempDir dir_;
+  std::string bin_, work_, tool_, log_;
+};
+
+// The message of a line in spdlog's default layout, with the logger's name
+// ("log" in the file, none on the console) and the level checked.
+struct Parsed {
+  std::string message;
+  std::chrono::milliseconds time_of_day;
+};
+inline std::vector<Parsed> Messages(const std::string& output, const std::string& name,
+                                    const std::string& level_filter = "") {
+  static const std::regex kLine(
+      R"(\[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] (\[(\w+)\] )?\[(\w+)\] \[[\w.]+:\d+\] (.*))");
+  std::vector<Parsed> parsed;
+  for (const std::string& line : Lines(output)) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, kLine)) << line;
+    if (m.empty()) continue;
+    EXPECT_EQ(m[6].str(), name) << line;
+    if (!level_filter.empty() && m[7].str() != level_filter) continue;
+    const long ms =
+        ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
+    parsed.push_back({m[8].str(), std::chrono::milliseconds(ms)});
+  }
+  return parsed;
+}
+
+inline std::vector<std::string> Texts(const std::vector<Parsed>& parsed) {
+  std::vector<std::string> texts;
+  for (const Parsed& p : parsed) texts.push_back(p.message);
+  return texts;
+}
+
+#endif  // LIGHT_TEST_TESTS_TOOL_FIXTURE_H_
