@@ -1,0 +1,18 @@
+# Cross build for 32-bit ARM Linux boards (hard-float) with Debian's
+# crossbuild-essential-armhf and multiarch armhf libraries.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
+set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+
+# Libraries and headers come from the armhf multiarch directories only;
+# programs (qemu, cmake's helpers) from the build machine.
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf /usr)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests of the armhf build run under user-mode emulation.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
