@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, what building and testing the tool needs;
 # does nothing when everything is already there.
+#   scripts/install-deps.sh          the build machine's build and tests
+#   scripts/install-deps.sh board    also the armhf cross build, qemu and packaging
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmock-dev
           umockdev libumockdev-dev)
+if [ "${1:-}" = board ]; then
+  # Not umockdev:armhf: it would replace the build machine's umockdev.
+  packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
+             qemu-user dpkg-dev lintian systemd)
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ "${1:-}" = board ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  $sudo dpkg --add-architecture armhf
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -15,8 +28,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,56 @@
+# Debian package: the tool in /opt/light-test/bin, so that its logs directory
+# is /opt/light-test/bin/logs, and a systemd unit that runs it at boot.
+
+set(LIGHT_TEST_PREFIX /opt/light-test)
+install(TARGETS light_test RUNTIME DESTINATION bin)
+install(FILES packaging/light-test.service DESTINATION /lib/systemd/system)
+install(FILES README.md packaging/copyright DESTINATION /usr/share/doc/light-test)
+install(FILES packaging/lintian-overrides DESTINATION /usr/share/lintian/overrides
+        RENAME light-test)
+
+# Debian wants the changelog compressed, with no timestamp in it.
+set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(
+  OUTPUT ${changelog_gz}
+  COMMAND gzip -n -9 -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > ${changelog_gz}
+  DEPENDS packaging/changelog)
+add_custom_target(changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${changelog_gz} DESTINATION /usr/share/doc/light-test)
+
+# The package's architecture is the one the tool is built for.
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+else()
+  execute_process(COMMAND dpkg --print-architecture
+                  OUTPUT_VARIABLE deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME light-test)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX ${LIGHT_TEST_PREFIX})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${deb_arch})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "light-test developers <dev@light-test.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ambient light measuring tool for BH1750-type I2C sensors")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Finds an ambient light sensor with the BH1750 command set at 0x23 or 0x5C\n"
+       "on /dev/i2c-0 and logs its reading in lux once a second, to standard\n"
+       "output and to a size-rotated file in /opt/light-test/bin/logs. A systemd\n"
+       "unit runs it at boot and restarts it while the sensor is not answering.")
+# Dependencies come from the shared libraries the tool links.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# dpkg-shlibdeps looks up the libraries of the package's architecture.
+set(LIGHT_TEST_DEB_ARCH ${deb_arch})
+configure_file(cmake/cpack-project-config.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/cpack-project-config.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-project-config.cmake)
+include(CPack)
