@@ -16,19 +16,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Runs the tool in its directory until `run` has passed, then kills it.
-struct Measured {
-  int status;
-  std::string out, err, file;
-};
-Measured MeasureFor(const std::string& tool, const std::string& work, const std::string& log,
-                    milliseconds run) {
-  Child child(Command(tool), work);
-  const int early = child.Wait(run);
-  const int status = early >= 0 ? early : child.Kill();
-  return {status, child.out(), child.err(), ReadFile(log)};
-}
-
 const std::string kOpened = "Open /dev/i2c-0 succeeded.";
 
 TEST_F(LightTest, WithoutASensorEndsNamingTheSecondaryAddress) {
@@ -47,7 +34,7 @@ TEST_F(LightTest, LogsOneReadingASecondInBothOutputs) {
   SimulatedSensor sensor;
   sensor.SetCounts({300, 0xFFFF, 0});
 
-  const Measured run = MeasureFor(tool_, work_, log_, milliseconds(3600));
+  const Measured run = MeasureFor(milliseconds(3600));
 
   EXPECT_EQ(run.status, 128 + 9) << "the tool must run until killed";
   EXPECT_EQ(run.err, "");
@@ -78,7 +65,7 @@ TEST_F(LightTest, KeepsLoggingZeroAfterTheSensorStopsAnswering) {
   sensor.SetCount(300);
   sensor.FailReadsFrom(2);
 
-  const Measured run = MeasureFor(tool_, work_, log_, milliseconds(3600));
+  const Measured run = MeasureFor(milliseconds(3600));
 
   const std::vector<std::string> texts = Texts(Messages(run.file, "log"));
   ASSERT_GE(texts.size(), 5U);
@@ -91,8 +78,8 @@ TEST_F(LightTest, ARestartAppendsToTheLogFile) {
   SimulatedSensor sensor;
   sensor.SetCount(120);
 
-  const Measured first = MeasureFor(tool_, work_, log_, milliseconds(1500));
-  const Measured second = MeasureFor(tool_, work_, log_, milliseconds(1500));
+  const Measured first = MeasureFor(milliseconds(1500));
+  const Measured second = MeasureFor(milliseconds(1500));
 
   ASSERT_FALSE(first.file.empty());
   EXPECT_EQ(second.file.compare(0, first.file.size(), first.file), 0);

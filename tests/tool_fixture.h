@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,11 +15,26 @@
 // work/, and the log file it should write beside itself.
 class LightTest : public testing::Test {
  protected:
+  struct Measured {
+    int status;
+    std::string out, err, file;
+  };
+
   LightTest()
       : bin_(dir_.Sub("bin")),
         work_(dir_.Sub("work")),
         tool_(CopyExecutable(LIGHT_TEST, bin_)),
         log_(bin_ + "/logs/light_test.log") {}
+
+  // Runs the tool until `run` has passed, then kills it.
+  Measured MeasureFor(std::chrono::milliseconds run) const {
+    Child child(Command(tool_), work_);
+    const int early = child.Wait(run);
+    const int status = early >= 0 ? early : child.Kill();
+    // The log may stand for a device (/dev/full) that reads without end.
+    const bool regular = std::filesystem::is_regular_file(log_);
+    return {status, child.out(), child.err(), regular ? ReadFile(log_) : ""};
+  }
 
   TempDir dir_;
   std::string bin_, work_, tool_, log_;

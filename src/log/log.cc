@@ -1,9 +1,12 @@
 #include "log/log.h"
 
 #include <spdlog/sinks/rotating_file_sink.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -11,6 +14,15 @@ constexpr const char* kLogDirectory = "logs/";
 constexpr const char* kLogExtension = ".log";
 constexpr const char* kDefaultFileName = "log.log";
 constexpr const char* kExeLink = "/proc/self/exe";
+
+// spdlog does not say why it could not create the log directory: its error
+// names only the file. Asking again gives the reason.
+std::string DirectoryFailure(const std::string& log_path) {
+  const std::string directory = log_path.substr(0, log_path.rfind('/'));
+  struct stat info;
+  if (stat(directory.c_str(), &info) == 0 || mkdir(directory.c_str(), 0755) == 0) return "";
+  return "; cannot create " + directory + ": " + std::strerror(errno);
+}
 
 }  // namespace
 
@@ -46,8 +58,8 @@ AppLogger::AppLogger() {
   try {
     logger_ = spdlog::rotating_logger_mt(kLoggerName, path, kMaxFileSize, kMaxFiles, false);
   } catch (const spdlog::spdlog_ex& error) {
-    std::fprintf(stderr, "Log file unavailable, logging to standard output only: %s\n",
-                 error.what());
+    std::fprintf(stderr, "Log file unavailable, logging to standard output only: %s%s\n",
+                 error.what(), DirectoryFailure(path).c_str());
     return;
   }
   logger_->set_level(spdlog::level::info);
