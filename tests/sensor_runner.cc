@@ -2,10 +2,11 @@
 // /dev/i2c-0, so the real tool can be run and watched without a board:
 //
 //   sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]
-//                 [--fail-reads-from N] -- COMMAND [ARG...]
+//                 [--fail-reads-from N] [--transactions FILE] -- COMMAND [ARG...]
 //
-// It exits with the command's status. Without umockdev's preload library it
-// starts itself again under umockdev-wrapper.
+// It exits with the command's status. With --transactions it writes every bus
+// transaction, one a line ("<seconds since boot> <kind> <result>"), to FILE. Without umockdev's
+// preload library it starts itself again under umockdev-wrapper.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -32,7 +33,8 @@ void Forward(int signal_number) {
 int Usage() {
   std::fprintf(stderr,
                "usage: sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]\n"
-               "                     [--fail-reads-from N] -- COMMAND [ARG...]\n");
+               "                     [--fail-reads-from N] [--transactions FILE]\n"
+               "                     -- COMMAND [ARG...]\n");
   return 2;
 }
 
@@ -43,6 +45,22 @@ std::uint16_t Wave(std::chrono::steady_clock::time_point start) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double lux = 400.0 + 350.0 * std::sin(seconds * 2.0 * M_PI / 30.0);
   return static_cast<std::uint16_t>(std::lround(lux * 1.2));
+}
+
+// Steady-clock times are seconds since boot on Linux, as /proc reports them.
+void WriteTransactions(const SimulatedSensor& sensor, const char* path) {
+  static const char* const kKinds[] = {"open", "select", "write", "read"};
+  FILE* out = std::fopen(path, "w");
+  if (out == nullptr) {
+    std::perror(path);
+    return;
+  }
+  for (const Transaction& t : sensor.Transactions()) {
+    std::fprintf(out, "%.6f %s %ld\n",
+                 std::chrono::duration<double>(t.time.time_since_epoch()).count(),
+                 kKinds[static_cast<int>(t.kind)], t.result);
+  }
+  std::fclose(out);
 }
 
 }  // namespace
@@ -62,6 +80,7 @@ int main(int argc, char** argv) {
   long count = 300;
   bool wave = false;
   int fail_reads_from = 0;
+  const char* transactions = nullptr;
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string option = argv[i];
@@ -76,6 +95,8 @@ int main(int argc, char** argv) {
       wave = true;
     } else if (option == "--fail-reads-from") {
       fail_reads_from = std::atoi(argv[++i]);
+    } else if (option == "--transactions") {
+      transactions = argv[++i];
     } else {
       return Usage();
     }
@@ -107,5 +128,6 @@ int main(int argc, char** argv) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
   }
+  if (transactions != nullptr) WriteTransactions(sensor, transactions);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
