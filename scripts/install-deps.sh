@@ -10,7 +10,7 @@ packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmo
 if [ "${1:-}" = board ]; then
   # Not umockdev:armhf: it would replace the build machine's umockdev.
   packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
-             qemu-user dpkg-dev lintian systemd)
+             qemu-user dpkg-dev lintian systemd file)
 fi
 
 sudo=""

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -44,22 +45,28 @@ class LightTest : public testing::Test {
 // ("log" in the file, none on the console) and the level checked.
 struct Parsed {
   std::string message;
-  std::chrono::milliseconds time_of_day;
+  std::chrono::milliseconds time;  // the line's wall-clock time, taken as UTC
 };
 inline std::vector<Parsed> Messages(const std::string& output, const std::string& name,
                                     const std::string& level_filter = "") {
   static const std::regex kLine(
-      R"(\[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] (\[(\w+)\] )?\[(\w+)\] \[[\w.]+:\d+\] (.*))");
+      R"(\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})\] (\[(\w+)\] )?\[(\w+)\] \[[\w.]+:\d+\] (.*))");
   std::vector<Parsed> parsed;
   for (const std::string& line : Lines(output)) {
     std::smatch m;
     EXPECT_TRUE(std::regex_match(line, m, kLine)) << line;
     if (m.empty()) continue;
-    EXPECT_EQ(m[6].str(), name) << line;
-    if (!level_filter.empty() && m[7].str() != level_filter) continue;
-    const long ms =
-        ((std::stol(m[1]) * 60 + std::stol(m[2])) * 60 + std::stol(m[3])) * 1000 + std::stol(m[4]);
-    parsed.push_back({m[8].str(), std::chrono::milliseconds(ms)});
+    EXPECT_EQ(m[9].str(), name) << line;
+    if (!level_filter.empty() && m[10].str() != level_filter) continue;
+    std::tm parts{};
+    parts.tm_year = std::stoi(m[1]) - 1900;
+    parts.tm_mon = std::stoi(m[2]) - 1;
+    parts.tm_mday = std::stoi(m[3]);
+    parts.tm_hour = std::stoi(m[4]);
+    parts.tm_min = std::stoi(m[5]);
+    parts.tm_sec = std::stoi(m[6]);
+    const long long ms = static_cast<long long>(timegm(&parts)) * 1000 + std::stoi(m[7]);
+    parsed.push_back({m[11].str(), std::chrono::milliseconds(ms)});
   }
   return parsed;
 }
