@@ -181,7 +181,7 @@ def measure(name, command, files, log_name, runner, seconds):
         sleeps = kinds.get("sleep", 0) or 1
 
         rss = peak_rss_kib(pid)
-        proc.send_signal(signal.SIGINT)
+        proc.send_signal(signal.SIGTERM)  # forwarded; ends either loop quietly
         proc.wait(timeout=10)
         reader.join(timeout=5)
 
