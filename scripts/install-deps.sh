@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmock-dev
-          umockdev libumockdev-dev valgrind gnuplot-nox)
+          umockdev libumockdev-dev valgrind gnuplot-nox fonts-dejavu-core)
 if [ "${1:-}" = board ]; then
   # Not umockdev:armhf: it would replace the build machine's umockdev.
   packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
