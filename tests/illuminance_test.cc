@@ -28,8 +28,7 @@ struct Step {
 };
 
 void PrintTo(const Step& s, std::ostream* os) {
-  static const char* const kNames[] = {"open", "select", "write", "read"};
-  *os << kNames[static_cast<int>(s.kind)] << "@0x" << std::hex << s.address;
+  *os << KindName(s.kind) << "@0x" << std::hex << s.address;
   for (auto b : s.data) *os << " " << static_cast<int>(b);
   *os << std::dec << " -> " << s.result;
 }

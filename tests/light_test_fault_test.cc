@@ -181,8 +181,7 @@ TEST_F(LightTest, AnUnwritableDirectoryLeavesTheConsoleMeasuring) {
   chmod(bin_.c_str(), 0555);
 
   Child child(command, work_);
-  const int early = child.Wait(milliseconds(2600));
-  const int status = early >= 0 ? early : child.Kill();
+  const int status = child.StopAfter(milliseconds(2600));
   chmod(bin_.c_str(), 0755);
 
   EXPECT_EQ(status, 128 + 9) << child.err();

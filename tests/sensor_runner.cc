@@ -49,7 +49,6 @@ std::uint16_t Wave(std::chrono::steady_clock::time_point start) {
 
 // Steady-clock times are seconds since boot on Linux, as /proc reports them.
 void WriteTransactions(const SimulatedSensor& sensor, const char* path) {
-  static const char* const kKinds[] = {"open", "select", "write", "read"};
   FILE* out = std::fopen(path, "w");
   if (out == nullptr) {
     std::perror(path);
@@ -57,8 +56,8 @@ void WriteTransactions(const SimulatedSensor& sensor, const char* path) {
   }
   for (const Transaction& t : sensor.Transactions()) {
     std::fprintf(out, "%.6f %s %ld\n",
-                 std::chrono::duration<double>(t.time.time_since_epoch()).count(),
-                 kKinds[static_cast<int>(t.kind)], t.result);
+                 std::chrono::duration<double>(t.time.time_since_epoch()).count(), KindName(t.kind),
+                 t.result);
   }
   std::fclose(out);
 }

@@ -33,6 +33,11 @@ void Die(const char* what, GError* error) {
 
 }  // namespace
 
+const char* KindName(Transaction::Kind kind) {
+  static const char* const kNames[] = {"open", "select", "write", "read"};
+  return kNames[static_cast<int>(kind)];
+}
+
 SimulatedSensor::SimulatedSensor(bool with_bus) {
   SetCount(0);
   testbed_ = umockdev_testbed_new();

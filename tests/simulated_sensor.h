@@ -25,6 +25,9 @@ struct Transaction {
   std::chrono::steady_clock::time_point time;
 };
 
+// "open", "select", "write" or "read".
+const char* KindName(Transaction::Kind kind);
+
 // A behavioural model of an ambient light sensor with the BH1750 command set
 // behind an emulated /dev/i2c-0 (umockdev). The process, and any child that
 // inherits its environment, must run under umockdev-wrapper.

@@ -95,14 +95,19 @@ int Child::Kill() {
   return status_;
 }
 
+int Child::StopAfter(std::chrono::milliseconds run) {
+  const int status = Wait(run);
+  return status >= 0 ? status : Kill();
+}
+
 std::string Child::out() const { return ReadFile(out_path_); }
 std::string Child::err() const { return ReadFile(err_path_); }
 
 Outcome RunToEnd(const std::vector<std::string>& argv, const std::string& cwd,
                  std::chrono::milliseconds timeout) {
   Child child(argv, cwd);
-  const int status = child.Wait(timeout);
-  if (status < 0) child.Kill();
+  const int status = child.Wait(timeout);  // -1: still running at the timeout
+  child.Kill();
   return {status, child.out(), child.err()};
 }
 

@@ -46,6 +46,9 @@ class Child {
   int Wait(std::chrono::milliseconds timeout);
   // Ends the process with SIGKILL and reaps it.
   int Kill();
+  // Lets the process run for `run`, then kills it if it is still running;
+  // returns its status as Wait does.
+  int StopAfter(std::chrono::milliseconds run);
   std::string out() const;
   std::string err() const;
 

@@ -30,8 +30,7 @@ class LightTest : public testing::Test {
   // Runs the tool until `run` has passed, then kills it.
   Measured MeasureFor(std::chrono::milliseconds run) const {
     Child child(Command(tool_), work_);
-    const int early = child.Wait(run);
-    const int status = early >= 0 ? early : child.Kill();
+    const int status = child.StopAfter(run);
     // The log may stand for a device (/dev/full) that reads without end.
     const bool regular = std::filesystem::is_regular_file(log_);
     return {status, child.out(), child.err(), regular ? ReadFile(log_) : ""};
