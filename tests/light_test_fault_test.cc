@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simulated_sensor.h"
+#include "small_disk.h"
 #include "test_process.h"
 #include "tool_fixture.h"
 
@@ -98,6 +100,89 @@ TEST_F(LightTest, AKillAtAnyMomentLosesNoReportedLine) {
     EXPECT_LE(file.size() - console.size(), 1U) << "kill at " << at;
     EXPECT_TRUE(std::equal(console.begin(), console.end(), file.begin())) << "kill at " << at;
   }
+}
+
+// The tool copied onto a small real disk that fills up while it measures and
+// then gets room again.
+class FullDiskTest : public LightTest {
+ protected:
+  // Fills the disk, lets the tool measure for `full`, frees the disk, lets it
+  // measure for `free` more, and kills it.
+  Measured MeasureThroughFullDisk(const SmallDisk& disk, const std::string& tool,
+                                  const std::string& log) const {
+    disk.Fill();
+    Child child(Command(tool), work_);
+    std::this_thread::sleep_for(milliseconds(2600));
+    disk.Free();
+    const int status = child.StopAfter(milliseconds(3100));
+    return {status, child.out(), child.err(), ReadFile(log)};
+  }
+
+  // Every line of the file is a whole line of the tool's layout, the file
+  // starts with what it held before, and what the run added is the end of
+  // what the console shows: lines came back once the disk had room.
+  static void ExpectWholeLinesResumed(const Measured& run, const std::string& before) {
+    ASSERT_TRUE(run.file.empty() || run.file.back() == '\n') << "a cut last line";
+    ASSERT_EQ(run.file.compare(0, before.size(), before), 0) << "the file's old lines changed";
+    const std::vector<std::string> added = Texts(Messages(run.file.substr(before.size()), "log"));
+    const std::vector<std::string> console = Texts(Messages(run.out, ""));
+    EXPECT_GE(Readings(added, "250.00"), 2) << "no lines after the disk had room";
+    ASSERT_LT(added.size(), console.size()) << "lines the full disk had no room for";
+    EXPECT_TRUE(std::equal(added.begin(), added.end(), console.end() - added.size()))
+        << "the file's new lines are not the console's last ones";
+    // The console kept every reading, one a second.
+    EXPECT_GE(Readings(console, "250.00"), 5) << run.out;
+    EXPECT_GE(ErrorReports(run.err), 1) << "the lost lines are reported";
+    EXPECT_EQ(static_cast<int>(Lines(run.err).size()), ErrorReports(run.err)) << run.err;
+  }
+};
+
+#define REQUIRE_DISK(disk) \
+  if (!(disk).unavailable().empty()) GTEST_SKIP() << "no small disk: " << (disk).unavailable()
+
+TEST_F(FullDiskTest, ADiskThatFillsUpLeavesOnlyWholeLinesAndLoggingComesBack) {
+  SimulatedSensor sensor;
+  sensor.SetCount(300);
+  SmallDisk disk(fs::file_size(tool_) + 256 * 1024);
+  REQUIRE_DISK(disk);
+  const std::string bin = disk.path() + "/bin";
+  fs::create_directories(bin);
+  const std::string tool = CopyExecutable(tool_, bin);
+  const std::string log = bin + "/logs/light_test.log";
+  // The file ends 30 bytes short of a page: its next line gets only those
+  // before the full disk refuses the rest.
+  const std::string before = LayoutLines(2 * 4096 - 30);
+  fs::create_directories(bin + "/logs");
+  WriteFile(log, before);
+
+  const Measured run = MeasureThroughFullDisk(disk, tool, log);
+
+  EXPECT_EQ(run.status, 128 + 9);
+  ExpectWholeLinesResumed(run, before);
+}
+
+TEST_F(FullDiskTest, ADiskFullWhenTheFileRotatesKeepsThreeWholeFiles) {
+  SimulatedSensor sensor;
+  sensor.SetCount(300);
+  SmallDisk disk(fs::file_size(tool_) + kLimit + 512 * 1024);
+  REQUIRE_DISK(disk);
+  const std::string bin = disk.path() + "/bin";
+  fs::create_directories(bin);
+  const std::string tool = CopyExecutable(tool_, bin);
+  const std::string logs = bin + "/logs";
+  // The first line of the run is due to rotate the file.
+  const std::string full = LayoutLines(kLimit - 20);
+  fs::create_directories(logs);
+  WriteFile(logs + "/light_test.log", full);
+  WriteFile(logs + "/light_test.1.log", "previous\n");
+
+  const Measured run = MeasureThroughFullDisk(disk, tool, logs + "/light_test.log");
+
+  EXPECT_EQ(run.status, 128 + 9);
+  EXPECT_EQ(ReadFile(logs + "/light_test.1.log"), full);
+  EXPECT_EQ(ReadFile(logs + "/light_test.2.log"), "previous\n");
+  EXPECT_FALSE(Exists(logs + "/light_test.3.log"));
+  ExpectWholeLinesResumed(run, "");
 }
 
 // Whatever the sensor does, a reading is its count divided by 1.2 or 0.00.

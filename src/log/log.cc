@@ -1,12 +1,14 @@
 #include "log/log.h"
 
-#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/details/synchronous_factory.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "log/whole_line_file_sink.h"
 
 namespace {
 
@@ -56,7 +58,8 @@ AppLogger::AppLogger() {
   // A log file that cannot be opened must not end the measuring: say so once
   // and let the console carry the messages.
   try {
-    logger_ = spdlog::rotating_logger_mt(kLoggerName, path, kMaxFileSize, kMaxFiles, false);
+    logger_ = spdlog::synchronous_factory::create<WholeLineFileSink>(kLoggerName, path,
+                                                                     kMaxFileSize, kMaxFiles);
   } catch (const spdlog::spdlog_ex& error) {
     std::fprintf(stderr, "Log file unavailable, logging to standard output only: %s%s\n",
                  error.what(), DirectoryFailure(path).c_str());
