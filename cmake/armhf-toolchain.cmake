@@ -14,5 +14,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests of the armhf build run under user-mode emulation.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# Tests of the armhf build run under user-mode emulation. The armhf root it
+# loads libraries from is QEMU_LD_PREFIX (the test preset names the cross
+# libraries), so the same build can run on another release's libraries.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "log/whole_line_file_sink.h"
 
@@ -38,6 +40,13 @@ std::string LogFilePath(std::string_view exe_path) {
     file_name = exe_path.substr(slash + 1);
   }
   return directory + kLogDirectory + file_name + kLogExtension;
+}
+
+spdlog::log_clock::time_point applog::Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return spdlog::log_clock::time_point(std::chrono::duration_cast<spdlog::log_clock::duration>(
+      std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec)));
 }
 
 AppLogger& AppLogger::Instance() {

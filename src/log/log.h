@@ -45,6 +45,12 @@ std::string LogFilePath(std::string_view exe_path);
 
 namespace applog {
 
+// The wall clock for a log line. Read by the system's own call, built with
+// 64-bit time, rather than through the C++ library: on boards whose C++
+// library still keeps 32-bit time (Debian 12's armhf) the standard clock
+// fails after January 2038.
+spdlog::log_clock::time_point Now();
+
 // Writes one formatted message to the file logger, then to spdlog's default
 // (console) logger. The message is formatted once, so the arguments are
 // evaluated and formatted exactly once whatever the number of outputs.
@@ -61,8 +67,9 @@ void Write(spdlog::source_loc location, spdlog::level::level_enum level,
   fmt::vformat_to(std::back_inserter(message), fmt::string_view(format),
                   fmt::make_format_args(args...));
   const spdlog::string_view_t text(message.data(), message.size());
-  if (to_file) file->log(location, level, text);
-  if (to_console) console->log(location, level, text);
+  // Each output reads the clock when it takes the line, as spdlog would.
+  if (to_file) file->log(Now(), location, level, text);
+  if (to_console) console->log(Now(), location, level, text);
 }
 
 }  // namespace applog

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes an armhf root of one Debian release from exactly the packages that
+# installing the given .deb there would pull in, and checks on the way that
+# its Depends resolve against that release's package lists. The machine's own
+# apt sources are not touched: apt runs on a private configuration.
+#   scripts/debian-sysroot.sh RELEASE PACKAGE.deb DIR    (RELEASE: bookworm, trixie)
+set -euo pipefail
+release=$1 deb=$(realpath "$2") root=$3
+mirror=$(sed -n 's/^URIs: *//p; s/^deb \(http[^ ]*debian\) .*/\1/p' \
+           /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null | head -n 1)
+mirror=${mirror:-http://deb.debian.org/debian}
+
+state=$(mktemp -d)
+trap 'rm -rf "$state"' EXIT
+mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+echo "deb [arch=armhf signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $release main" \
+  >"$state/sources.list"
+apt_private=(-o Dir::Etc::sourcelist="$state/sources.list" -o Dir::Etc::sourceparts=/nonexistent
+             -o Dir::State::Lists="$state/lists" -o Dir::State::status=/dev/null
+             -o Dir::Cache="$state/cache" -o APT::Architecture=armhf -o APT::Architectures::=armhf
+             -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
+apt-get "${apt_private[@]}" -qq update
+
+# What installing the package on an empty system of that release brings in.
+if ! plan=$(apt-get "${apt_private[@]}" -s -y --no-install-recommends install "$deb" 2>&1); then
+  echo "$(basename "$deb") is not installable on $release:"; echo "$plan"; exit 1
+fi
+mapfile -t packages < <(awk '$1 == "Inst" {print $2}' <<<"$plan" | grep -vx "$(dpkg-deb -f "$deb" Package)")
+echo "$release: $(basename "$deb") pulls in ${packages[*]}"
+
+rm -rf "$root"
+mkdir -p "$root"
+(cd "$state/cache/archives" && apt-get "${apt_private[@]}" -qq download "${packages[@]/%/:armhf}")
+for package in "$state"/cache/archives/*.deb; do dpkg-deb -x "$package" "$root"; done
+# The tool's package itself goes in too, so the root is what the board has.
+dpkg-deb -x "$deb" "$root"
