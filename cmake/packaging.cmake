@@ -4,6 +4,9 @@
 set(LIGHT_TEST_PREFIX /opt/light-test)
 install(TARGETS light_test RUNTIME DESTINATION bin)
 install(FILES packaging/light-test.service DESTINATION /lib/systemd/system)
+# The bus device comes from the i2c-dev module: loaded at every boot.
+install(FILES packaging/modules-load.conf DESTINATION /usr/lib/modules-load.d
+        RENAME light-test.conf)
 install(FILES README.md packaging/copyright DESTINATION /usr/share/doc/light-test)
 install(FILES packaging/lintian-overrides DESTINATION /usr/share/lintian/overrides
         RENAME light-test)
@@ -13,7 +16,7 @@ set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
 add_custom_command(
   OUTPUT ${changelog_gz}
   COMMAND gzip -n -9 -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > ${changelog_gz}
-  DEPENDS packaging/changelog)
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog)
 add_custom_target(changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${changelog_gz} DESTINATION /usr/share/doc/light-test)
 
@@ -41,9 +44,14 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Finds an ambient light sensor with the BH1750 command set at 0x23 or 0x5C\n"
        "on /dev/i2c-0 and logs its reading in lux once a second, to standard\n"
        "output and to a size-rotated file in /opt/light-test/bin/logs. A systemd\n"
-       "unit runs it at boot and restarts it while the sensor is not answering.")
-# Dependencies come from the shared libraries the tool links.
+       "unit runs it at boot as the unprivileged user light-test, with access to\n"
+       "the bus device and its logs only, and restarts it while the sensor is not\n"
+       "answering.")
+# Dependencies come from the shared libraries the tool links, plus what the
+# service needs: its user is made with adduser, and i2c-tools makes the
+# group i2c and the udev rule that gives it the bus device.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, i2c-tools")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm

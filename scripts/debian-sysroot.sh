@@ -6,8 +6,8 @@
 #   scripts/debian-sysroot.sh RELEASE PACKAGE.deb DIR    (RELEASE: bookworm, trixie)
 set -euo pipefail
 release=$1 deb=$(realpath "$2") root=$3
-mirror=$(sed -n 's/^URIs: *//p; s/^deb \(http[^ ]*debian\) .*/\1/p' \
-           /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null | head -n 1)
+mirror=$(cat /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null \
+         | sed -n 's/^URIs: *//p; s/^deb \(http[^ ]*debian\) .*/\1/p' | head -n 1 || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 state=$(mktemp -d)
@@ -34,3 +34,13 @@ mkdir -p "$root"
 for package in "$state"/cache/archives/*.deb; do dpkg-deb -x "$package" "$root"; done
 # The tool's package itself goes in too, so the root is what the board has.
 dpkg-deb -x "$deb" "$root"
+# /bin, /sbin and /lib are links into /usr, as on every current Debian system:
+# a program's loader (/lib/ld-linux-armhf.so.3) must be found in the root.
+for dir in bin sbin lib; do
+  if [ -d "$root/$dir" ] && [ ! -L "$root/$dir" ]; then
+    mkdir -p "$root/usr/$dir"
+    cp -a "$root/$dir/." "$root/usr/$dir/"
+    rm -rf "${root:?}/$dir"
+  fi
+  ln -sfn "usr/$dir" "$root/$dir"
+done

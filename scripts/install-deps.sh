@@ -10,7 +10,7 @@ packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmo
 if [ "${1:-}" = board ]; then
   # Not umockdev:armhf: it would replace the build machine's umockdev.
   packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
-             qemu-user dpkg-dev lintian systemd file)
+             qemu-user dpkg-dev lintian systemd file i2c-tools adduser)
 fi
 
 sudo=""
@@ -29,5 +29,11 @@ done
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
+# A mirror caught mid-sync fails one index now and then: try again, and go on
+# with what there is when only that index stays out of reach.
+for attempt in 1 2 3; do
+  $sudo apt-get update && break
+  echo "apt-get update failed (attempt $attempt)"
+  sleep 10
+done
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"
