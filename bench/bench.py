@@ -244,7 +244,7 @@ def main():
           f"{open('/proc/cpuinfo').read().split('model name')[1].split(':')[1].splitlines()[0].strip()}"
           if "model name" in open("/proc/cpuinfo").read() else f"machine: {os.uname().machine}")
     print(f"python: {sys.version.split()[0]}; windows of {args.seconds} s each\n")
-    bus_only = os.path.abspath(os.path.join(args.build, "bench_bus_only"))
+    bus_only = os.path.abspath(os.path.join(args.build, "bench", "bench_bus_only"))
     results = [
         measure("light_test", ["light_test"], [tool], "light_test.log", runner, args.seconds),
         measure("baseline (Python logging)", [sys.executable, "baseline.py"],

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace fs = std::filesystem;
 
@@ -164,7 +165,10 @@ void SummaryBuilder::Add(std::string_view line) {
   }
   if (parsed.time_ms < from_ms_ || parsed.time_ms > to_ms_) return;
   summary_.errors += parsed.error;
-  if (parsed.kind == LogLine::Kind::kOpened) summary_.restarts.push_back(parsed.time_ms);
+  if (parsed.kind == LogLine::Kind::kOpened) {
+    summary_.restarts.push_back(parsed.time_ms);
+    restarted_ = true;
+  }
   if (parsed.kind != LogLine::Kind::kReading) return;
 
   std::vector<Reading>& readings = summary_.readings;
@@ -173,10 +177,14 @@ void SummaryBuilder::Add(std::string_view line) {
   } else {
     summary_.min = std::min(summary_.min, parsed.lux);
     summary_.max = std::max(summary_.max, parsed.lux);
-    if (parsed.time_ms - readings.back().time_ms > gap_ms_) {
-      summary_.gaps.push_back({readings.back().time_ms, parsed.time_ms, 0});
+    const Span between{readings.back().time_ms, parsed.time_ms, 0};
+    if (between.to_ms < between.from_ms) {
+      summary_.clock_back.push_back(between);
+    } else if (between.to_ms - between.from_ms > gap_ms_) {
+      (restarted_ ? summary_.gaps : summary_.clock_ahead).push_back(between);
     }
   }
+  restarted_ = false;
   if (parsed.lux == 0.0) {
     std::vector<Span>& runs = summary_.zero_runs;
     const bool continues = !readings.empty() && readings.back().lux == 0.0 && !runs.empty() &&
@@ -217,4 +225,35 @@ bool SummaryBuilder::AddFiles(const std::vector<std::string>& files, std::string
 Summary SummaryBuilder::Finish() {
   if (!summary_.readings.empty()) summary_.mean = sum_ / summary_.readings.size();
   return std::move(summary_);
+}
+
+std::vector<DayRow> DailyTable(const std::vector<Reading>& readings, std::int64_t gap_ms) {
+  constexpr std::int64_t kDayMs = 86400000;
+  constexpr double kMsPerHour = 3600000.0;
+  std::map<std::int64_t, DayRow> days;  // by days since 1970-01-01
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    const Reading& r = readings[i];
+    std::int64_t counted_ms = 1000;
+    if (i + 1 < readings.size()) {
+      const std::int64_t to_next = readings[i + 1].time_ms - r.time_ms;
+      if (to_next >= 0 && to_next <= gap_ms) counted_ms = to_next;
+    }
+    const std::int64_t day = r.time_ms >= 0 ? r.time_ms / kDayMs : (r.time_ms + 1) / kDayMs - 1;
+    DayRow& row = days[day];
+    if (row.readings == 0) {
+      row.date = FormatLogTime(day * kDayMs).substr(0, 10);
+      row.min = row.max = r.lux;
+    }
+    row.min = std::min(row.min, r.lux);
+    row.max = std::max(row.max, r.lux);
+    row.mean += r.lux;  // the sum until the end
+    row.lux_hours += r.lux * static_cast<double>(counted_ms) / kMsPerHour;
+    ++row.readings;
+  }
+  std::vector<DayRow> table;
+  for (auto& [day, row] : days) {
+    row.mean /= static_cast<double>(row.readings);
+    table.push_back(row);
+  }
+  return table;
 }

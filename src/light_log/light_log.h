@@ -47,10 +47,22 @@ struct Span {
   std::size_t readings;
 };
 
+// The log's times are the board's wall clock, which does not only move
+// forward: NTP steps it (often by hours on a board without a real-time clock),
+// and the end of daylight saving sets it back an hour. Readings stay in the
+// order they were logged.
 struct Summary {
-  std::vector<Reading> readings;
+  std::vector<Reading> readings;  // in the order logged
   std::vector<std::int64_t> restarts;
-  std::vector<Span> gaps;       // no reading for longer than the gap limit
+  // No reading for longer than the gap limit, and a restart before the next
+  // one: the tool was down.
+  std::vector<Span> gaps;
+  // No reading for longer than the gap limit but no restart either: the
+  // clock stepped ahead, or the board was suspended.
+  std::vector<Span> clock_ahead;
+  // A reading timed earlier than the one before: the clock stepped back
+  // (from_ms is the earlier reading's time, to_ms the later one's).
+  std::vector<Span> clock_back;
   std::vector<Span> zero_runs;  // consecutive readings of 0.00
   std::size_t unparsed = 0;
   std::size_t errors = 0;
@@ -77,7 +89,24 @@ class SummaryBuilder {
   std::int64_t from_ms_, to_ms_, gap_ms_;
   Summary summary_;
   double sum_ = 0.0;
+  bool restarted_ = false;  // a restart since the last reading
 };
+
+// One local date of the log (the date each reading was logged on).
+struct DayRow {
+  std::string date;  // YYYY-MM-DD
+  std::size_t readings = 0;
+  double min = 0.0;
+  double max = 0.0;
+  double mean = 0.0;
+  // Cumulative light exposure, lx·h: each reading's lux times the time until
+  // the next reading, or one second where the next one is more than
+  // `gap_ms` away, earlier (the clock stepped back) or absent.
+  double lux_hours = 0.0;
+};
+
+// The readings, given in the order logged, by local date, oldest date first.
+std::vector<DayRow> DailyTable(const std::vector<Reading>& readings, std::int64_t gap_ms);
 
 // "YYYY-MM-DD HH:MM:SS" or with ".mmm", as in the log, to milliseconds;
 // false if it is not such a time.

@@ -1,45 +1,42 @@
-// Turns light_test's log files into a PNG chart of illuminance over time and
-// a summary on standard output:
-//
-//   light_chart [options] LOG_DIR_OR_FILE
-//     -o, --output FILE   the chart (default light.png)
-//     --log-scale         logarithmic illuminance axis
-//     --from TIME, --to TIME
-//                         only this window ("YYYY-MM-DD HH:MM:SS")
-//     --size WxH          the chart's size in pixels (default 1200x600)
-//     --gap SECONDS       no reading for longer is a gap (default 5)
-//
-// The rotated files are read with the live one, oldest first. gnuplot draws.
+// Turns light_test's log files into a PNG chart of illuminance over time, a
+// summary on standard output and, if asked, a table by day and a CSV file.
+// The rotated files are read with the live one, oldest first.
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <getopt.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "chart/chart.h"
 #include "light_log/light_log.h"
-
-extern char** environ;
+#include "report.h"
 
 namespace {
 
-constexpr std::size_t kListed = 20;  // entries listed per kind in the summary
-constexpr std::size_t kMarkedRestarts = 500;
+constexpr const char* kUsage =
+    "usage: light_chart [options] LOG_DIR_OR_FILE\n"
+    "  -o, --output FILE   draw the chart into FILE (default light.png; the chart is\n"
+    "                      drawn unless only --daily or --csv is asked for)\n"
+    "  -l, --log-scale     logarithmic illuminance axis\n"
+    "  -f, --from TIME     only readings from TIME (\"YYYY-MM-DD HH:MM:SS\")\n"
+    "  -t, --to TIME       only readings up to TIME\n"
+    "  -s, --size WxH      the chart's size in pixels (default 1200x600)\n"
+    "  -g, --gap SECONDS   no reading for longer is a gap (default 5)\n"
+    "  -d, --daily         a table by local date: readings, min, max, mean, lux-hours\n"
+    "  -c, --csv FILE      write the readings to FILE as CSV (time,lux)\n"
+    "  -h, --help          this help\n";
 
 struct Options {
   std::string input;
-  std::string output = "light.png";
-  bool log_scale = false;
+  ChartOptions chart;
+  bool chart_asked = false;
   std::int64_t from_ms = INT64_MIN;
   std::int64_t to_ms = INT64_MAX;
-  int width = 1200;
-  int height = 600;
-  std::int64_t gap_ms = SummaryBuilder::kDefaultGapMs;
+  bool daily = false;
+  std::string csv;
+  bool help = false;
 };
 
 int Fail(const std::string& message) {
@@ -47,187 +44,88 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (arg == "--log-scale") {
-      options->log_scale = true;
-    } else if ((arg == "-o" || arg == "--output") && has_value) {
-      options->output = argv[++i];
-    } else if ((arg == "--from" || arg == "--to") && has_value) {
-      if (!ParseLogTime(argv[++i], arg == "--from" ? &options->from_ms : &options->to_ms)) {
-        *error = arg + " takes a time as YYYY-MM-DD HH:MM:SS";
-        return false;
+// The option as the user wrote it, for messages.
+std::string Named(const option* options, int short_name) {
+  for (const option* o = options; o->name != nullptr; ++o) {
+    if (o->val == short_name) return std::string("--") + o->name;
+  }
+  return std::string("-") + static_cast<char>(short_name);
+}
+
+bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+  static const option kOptions[] = {
+      {"output", required_argument, nullptr, 'o'}, {"log-scale", no_argument, nullptr, 'l'},
+      {"from", required_argument, nullptr, 'f'},   {"to", required_argument, nullptr, 't'},
+      {"size", required_argument, nullptr, 's'},   {"gap", required_argument, nullptr, 'g'},
+      {"daily", no_argument, nullptr, 'd'},        {"csv", required_argument, nullptr, 'c'},
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;  // errors are said in one line of our own
+  for (int c; (c = getopt_long(argc, argv, ":o:lf:t:s:g:dc:h", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'o':
+        o->chart.output = optarg;
+        o->chart_asked = true;
+        break;
+      case 'l':
+        o->chart.log_scale = true;
+        break;
+      case 'f':
+      case 't':
+        if (!ParseLogTime(optarg, c == 'f' ? &o->from_ms : &o->to_ms)) {
+          *error = Named(kOptions, c) + " takes a time as YYYY-MM-DD HH:MM:SS";
+          return false;
+        }
+        break;
+      case 's': {
+        char rest = 0;
+        if (std::sscanf(optarg, "%dx%d%c", &o->chart.width, &o->chart.height, &rest) != 2 ||
+            o->chart.width < 200 || o->chart.height < 150 || o->chart.width > 10000 ||
+            o->chart.height > 10000) {
+          *error = "--size takes WIDTHxHEIGHT, from 200x150 to 10000x10000";
+          return false;
+        }
+        break;
       }
-    } else if (arg == "--size" && has_value) {
-      if (std::sscanf(argv[++i], "%dx%d", &options->width, &options->height) != 2 ||
-          options->width < 200 || options->height < 150 || options->width > 10000 ||
-          options->height > 10000) {
-        *error = "--size takes WIDTHxHEIGHT, from 200x150 to 10000x10000";
-        return false;
+      case 'g': {
+        char* end = nullptr;
+        const double seconds = std::strtod(optarg, &end);
+        if (end == optarg || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
+          *error = "--gap takes a number of seconds";
+          return false;
+        }
+        o->chart.gap_ms = static_cast<std::int64_t>(seconds * 1000);
+        break;
       }
-    } else if (arg == "--gap" && has_value) {
-      const double seconds = std::atof(argv[++i]);
-      if (seconds <= 0) {
-        *error = "--gap takes a number of seconds";
+      case 'd':
+        o->daily = true;
+        break;
+      case 'c':
+        o->csv = optarg;
+        break;
+      case 'h':
+        o->help = true;
+        return true;
+      case ':':
+        *error = Named(kOptions, optopt) + " needs a value";
         return false;
-      }
-      options->gap_ms = static_cast<std::int64_t>(seconds * 1000);
-    } else if (arg.rfind("-", 0) == 0 || !options->input.empty()) {
-      *error =
-          "usage: light_chart [-o FILE] [--log-scale] [--from TIME] [--to TIME] "
-          "[--size WxH] [--gap SECONDS] LOG_DIR_OR_FILE";
-      return false;
-    } else {
-      options->input = arg;
+      default:
+        *error = std::string("unknown option ") + argv[optind - 1] + " (see --help)";
+        return false;
     }
   }
-  if (options->input.empty()) {
-    *error = "no log directory or file given";
+  if (optind == argc) {
+    *error = "no log directory or file given (see --help)";
     return false;
   }
+  if (optind + 1 < argc) {
+    *error = "one log directory or file only, not also " + std::string(argv[optind + 1]);
+    return false;
+  }
+  o->input = argv[optind];
+  // Without -o, a table or CSV alone does not also draw light.png.
+  o->chart_asked = o->chart_asked || (!o->daily && o->csv.empty());
   return true;
-}
-
-std::string Duration(std::int64_t ms) {
-  const std::int64_t s = ms / 1000;
-  char text[64];
-  if (s >= 86400) {
-    std::snprintf(text, sizeof(text), "%lld d %lld h", static_cast<long long>(s / 86400),
-                  static_cast<long long>(s % 86400 / 3600));
-  } else if (s >= 3600) {
-    std::snprintf(text, sizeof(text), "%lld h %lld min", static_cast<long long>(s / 3600),
-                  static_cast<long long>(s % 3600 / 60));
-  } else if (s >= 60) {
-    std::snprintf(text, sizeof(text), "%lld min %lld s", static_cast<long long>(s / 60),
-                  static_cast<long long>(s % 60));
-  } else {
-    std::snprintf(text, sizeof(text), "%.1f s", ms / 1000.0);
-  }
-  return text;
-}
-
-template <typename T, typename Print>
-void List(const std::vector<T>& items, Print print) {
-  for (std::size_t i = 0; i < items.size() && i < kListed; ++i) print(items[i]);
-  if (items.size() > kListed) std::printf("  ... and %zu more\n", items.size() - kListed);
-}
-
-void PrintSummary(const std::vector<std::string>& files, const Summary& s, std::int64_t gap_ms) {
-  std::printf("Files (oldest first):");
-  for (const std::string& file : files) std::printf(" %s", file.c_str());
-  std::printf("\n");
-  if (s.readings.empty()) {
-    std::printf("Readings: 0\n");
-  } else {
-    std::printf("First reading: %s\n", FormatLogTime(s.readings.front().time_ms).c_str());
-    std::printf("Last reading:  %s\n", FormatLogTime(s.readings.back().time_ms).c_str());
-    std::printf("Readings: %zu\n", s.readings.size());
-    std::printf("Illuminance: min %.2f, max %.2f, mean %.2f lux\n", s.min, s.max, s.mean);
-  }
-  std::printf("Gaps (no reading for more than %s, the tool was down): %zu\n",
-              Duration(gap_ms).c_str(), s.gaps.size());
-  List(s.gaps, [](const Span& g) {
-    std::printf("  %s to %s (%s)\n", FormatLogTime(g.from_ms).c_str(),
-                FormatLogTime(g.to_ms).c_str(), Duration(g.to_ms - g.from_ms).c_str());
-  });
-  std::printf("Restarts (\"Open ... succeeded.\"): %zu\n", s.restarts.size());
-  List(s.restarts, [](std::int64_t t) { std::printf("  %s\n", FormatLogTime(t).c_str()); });
-  std::printf("Runs of 0.00 (darkness or a failed reading: the log cannot tell them apart): %zu\n",
-              s.zero_runs.size());
-  List(s.zero_runs, [](const Span& r) {
-    std::printf("  %s to %s (%zu readings)\n", FormatLogTime(r.from_ms).c_str(),
-                FormatLogTime(r.to_ms).c_str(), r.readings);
-  });
-  std::printf("Error lines: %zu\n", s.errors);
-  std::printf("Lines skipped (not the tool's, or cut short): %zu\n", s.unparsed);
-}
-
-// Writes the series for gnuplot: seconds, lux; a blank line breaks the line
-// at each gap. On a log axis 0.00 cannot be drawn and stands at 0.1. A long
-// series is cut to the lowest and highest reading of each of `columns` time
-// slices, in their order: the drawn line looks the same, and gnuplot's time
-// and memory stay bounded whatever the length of the logs.
-bool WriteData(const std::string& path, const Summary& s, bool log_scale, std::int64_t gap_ms,
-               int columns) {
-  FILE* out = std::fopen(path.c_str(), "w");
-  if (out == nullptr) return false;
-  const std::vector<Reading>& readings = s.readings;
-  const std::int64_t first = readings.front().time_ms;
-  const std::int64_t span = readings.back().time_ms - first + 1;
-  const bool thin = readings.size() > 4 * static_cast<std::size_t>(columns);
-  auto slice = [&](const Reading& r) {
-    return thin ? (r.time_ms - first) * columns / span : r.time_ms - first;
-  };
-  auto put = [&](const Reading& r) {
-    std::fprintf(out, "%.3f %.2f\n", r.time_ms / 1000.0, log_scale && r.lux < 0.1 ? 0.1 : r.lux);
-  };
-  std::size_t begin = 0;
-  for (std::size_t i = 1; i <= readings.size(); ++i) {
-    const bool gap = i < readings.size() && readings[i].time_ms - readings[i - 1].time_ms > gap_ms;
-    if (i < readings.size() && !gap && slice(readings[i]) == slice(readings[begin])) continue;
-    // Emit the slice [begin, i): its extremes in time order.
-    std::size_t low = begin, high = begin;
-    for (std::size_t j = begin; j < i; ++j) {
-      if (readings[j].lux < readings[low].lux) low = j;
-      if (readings[j].lux > readings[high].lux) high = j;
-    }
-    put(readings[std::min(low, high)]);
-    if (low != high) put(readings[std::max(low, high)]);
-    if (gap) std::fputs("\n", out);
-    begin = i;
-  }
-  return std::fclose(out) == 0;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string Script(const Options& o, const Summary& s, const std::string& data) {
-  std::string script;
-  char line[512];
-  std::snprintf(line, sizeof(line), "set terminal pngcairo size %d,%d font ',10'\n", o.width,
-                o.height);
-  script += line;
-  script += "set output " + Quoted(o.output) + "\n";
-  script += "set xdata time\nset timefmt '%s'\nset format x \"%m-%d\\n%H:%M\"\n";
-  script += "set ylabel 'illuminance (lux)'\nset grid\nset key top right opaque box\n";
-  script += "set title 'Illuminance'\n";
-  if (o.log_scale) {
-    script += "set logscale y\nset ylabel 'illuminance (lux, log; 0.00 at 0.1)'\n";
-  } else {
-    script += s.max > 0 ? "set yrange [0:*]\n" : "set yrange [0:1]\n";
-  }
-  if (s.readings.size() == 1) {
-    std::snprintf(line, sizeof(line), "set xrange [%.3f:%.3f]\n",
-                  s.readings[0].time_ms / 1000.0 - 60, s.readings[0].time_ms / 1000.0 + 60);
-    script += line;
-  }
-  for (std::size_t i = 0; i < s.restarts.size() && i < kMarkedRestarts; ++i) {
-    std::snprintf(line, sizeof(line),
-                  "set arrow from %.3f, graph 0 to %.3f, graph 1 nohead lc rgb '#d62728' dt 2\n",
-                  s.restarts[i] / 1000.0, s.restarts[i] / 1000.0);
-    script += line;
-  }
-  script += "plot " + Quoted(data) +
-            " using 1:2 with lines lw 1 lc rgb '#1f77b4' title 'illuminance', "
-            "NaN with lines lc rgb '#d62728' dt 2 title 'restart'\n";
-  return script;
-}
-
-int Gnuplot(const std::string& script_path) {
-  const char* argv[] = {"gnuplot", script_path.c_str(), nullptr};
-  pid_t pid;
-  if (posix_spawnp(&pid, "gnuplot", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-    return -1;
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -236,30 +134,33 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) return Fail(error);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   const std::string log_file = FindLogFile(options.input, &error);
   if (log_file.empty()) return Fail(error);
   const std::vector<std::string> files = LogFamily(log_file);
 
-  SummaryBuilder builder(options.from_ms, options.to_ms, options.gap_ms);
+  SummaryBuilder builder(options.from_ms, options.to_ms, options.chart.gap_ms);
   if (!builder.AddFiles(files, &error)) return Fail(error);
   const Summary summary = builder.Finish();
-  PrintSummary(files, summary, options.gap_ms);
-  if (summary.readings.empty()) return Fail("no readings to chart");
+  PrintSummary(stdout, files, summary, options.chart.gap_ms);
+  if (summary.readings.empty()) return Fail("no readings in the logs or the window");
 
-  char scratch[] = "/tmp/light_chart.XXXXXX";
-  if (mkdtemp(scratch) == nullptr)
-    return Fail(std::string("temporary directory: ") + std::strerror(errno));
-  const std::string data = std::string(scratch) + "/series";
-  const std::string script = std::string(scratch) + "/chart.gp";
-  int status = -1;
-  if (WriteData(data, summary, options.log_scale, options.gap_ms, options.width)) {
-    if (FILE* out = std::fopen(script.c_str(), "w")) {
-      std::fputs(Script(options, summary, data).c_str(), out);
-      if (std::fclose(out) == 0) status = Gnuplot(script);
-    }
+  if (options.daily) {
+    std::printf(
+        "\nBy day (lux-hours: each reading's lux times the time to the next one, or 1 s "
+        "where that is a gap, a step back or the end):\n");
+    PrintDaily(stdout, DailyTable(summary.readings, options.chart.gap_ms));
   }
-  std::filesystem::remove_all(scratch);
-  if (status != 0) return Fail("gnuplot could not draw " + options.output);
-  std::printf("Chart: %s\n", options.output.c_str());
+  if (!options.csv.empty()) {
+    if (!WriteCsv(options.csv, summary.readings, &error)) return Fail(error);
+    std::printf("CSV: %s\n", options.csv.c_str());
+  }
+  if (options.chart_asked) {
+    if (!DrawChart(options.chart, summary, &error)) return Fail(error);
+    std::printf("Chart: %s\n", options.chart.output.c_str());
+  }
   return 0;
 }
