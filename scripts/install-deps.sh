@@ -3,19 +3,29 @@
 # does nothing when everything is already there.
 #   scripts/install-deps.sh          the build machine's build and tests
 #   scripts/install-deps.sh board    also the armhf cross build, qemu and packaging
+#   scripts/install-deps.sh emulated-board
+#                                    the emulated ARM board (qemu-system-arm, debootstrap)
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmock-dev
-          umockdev libumockdev-dev valgrind gnuplot-nox fonts-dejavu-core)
+          umockdev libumockdev-dev valgrind gnuplot-nox fonts-dejavu-core
+          mtail prometheus chromium python3 curl)
 if [ "${1:-}" = board ]; then
   # Not umockdev:armhf: it would replace the build machine's umockdev.
   packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
              qemu-user dpkg-dev lintian systemd file i2c-tools adduser)
 fi
 
+if [ "${1:-}" = emulated-board ]; then
+  # qemu-user-static with binfmt-support runs the armhf userland's second
+  # stage of debootstrap on this machine.
+  packages=(qemu-system-arm qemu-user-static binfmt-support debootstrap e2fsprogs cpio kmod
+            python3 git)
+fi
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ "${1:-}" = board ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+if [ "${1:-}" != "" ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
   $sudo dpkg --add-architecture armhf
 fi
 
@@ -25,7 +35,16 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+enable_binfmt() {
+  [ "${1:-}" = emulated-board ] || return 0
+  [ -e /proc/sys/fs/binfmt_misc/register ] \
+    || $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  [ -e /proc/sys/fs/binfmt_misc/qemu-arm ] || $sudo update-binfmts --enable qemu-arm
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  enable_binfmt "${1:-}"
+  exit 0
+fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
@@ -37,3 +56,4 @@ for attempt in 1 2 3; do
   sleep 10
 done
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+enable_binfmt "${1:-}"
