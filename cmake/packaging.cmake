@@ -8,6 +8,14 @@ install(FILES packaging/light-test.service DESTINATION /lib/systemd/system)
 install(FILES packaging/modules-load.conf DESTINATION /usr/lib/modules-load.d
         RENAME light-test.conf)
 install(FILES README.md packaging/copyright DESTINATION /usr/share/doc/light-test)
+# Many boards, one view: the mtail program where Debian's mtail finds it, a
+# drop-in that has mtail follow the log in the board's time zone, and the
+# alert rules and console page for the central Prometheus.
+install(FILES monitoring/light_test.mtail DESTINATION /etc/mtail)
+install(FILES monitoring/mtail-light-test.conf DESTINATION /lib/systemd/system/mtail.service.d
+        RENAME light-test.conf)
+install(FILES monitoring/light_test.rules.yml DESTINATION /usr/share/light-test/monitoring)
+install(FILES monitoring/consoles/light.html DESTINATION /usr/share/light-test/monitoring/consoles)
 install(FILES packaging/lintian-overrides DESTINATION /usr/share/lintian/overrides
         RENAME light-test)
 
@@ -52,7 +60,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 # group i2c and the udev rule that gives it the bus device.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, i2c-tools")
+# mtail turns the log into metrics for Prometheus; the tool does not need it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mtail")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/conffiles
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)

@@ -27,12 +27,16 @@ version=$(sed -n 's/^project(light_test VERSION \([0-9.]*\) .*/\1/p' CMakeLists.
 native_deb=build/light-test_${version}_$(dpkg --print-architecture).deb
 armhf_deb=build-armhf/light-test_${version}_armhf.deb
 
-expected_files="/lib/systemd/system/light-test.service
+expected_files="/etc/mtail/light_test.mtail
+/lib/systemd/system/light-test.service
+/lib/systemd/system/mtail.service.d/light-test.conf
 /opt/light-test/bin/light_test
 /usr/lib/modules-load.d/light-test.conf
 /usr/share/doc/light-test/README.md
 /usr/share/doc/light-test/changelog.gz
 /usr/share/doc/light-test/copyright
+/usr/share/light-test/monitoring/consoles/light.html
+/usr/share/light-test/monitoring/light_test.rules.yml
 /usr/share/lintian/overrides/light-test"
 for deb in "$native_deb" "$armhf_deb"; do
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' | sort)
@@ -97,6 +101,24 @@ owners=$(stat -c %U:%G /opt/light-test/bin/logs /opt/light-test/bin/logs/* | sor
 [ "$owners" = "light-test:light-test" ] || { echo "logs owned by $owners"; exit 1; }
 grep -q 'current illuminance: 1.00$' /opt/light-test/bin/logs/light_test.log \
   || { echo "the upgrade lost the existing log"; exit 1; }
+# The drop-in that has Debian's mtail follow the log: the unit verifies, and
+# its command line, run as systemd would, serves the log's metrics.
+systemd-analyze verify mtail.service
+mtail_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mtail_command=$(sed -n 's/^ExecStart=\(.\+\)$/\1/p' /lib/systemd/system/mtail.service.d/light-test.conf \
+                  | sed 's/\$\$/$/g')
+(cd / && HOST=127.0.0.1 PORT=$mtail_port LOGS="" EXTRA_ARGS="" \
+   eval "exec $mtail_command" >/tmp/light-test-mtail.log 2>&1) &
+mtail_pid=$!
+for try in $(seq 50); do curl -sf "http://127.0.0.1:$mtail_port/metrics" >/dev/null && break; sleep 0.2; done
+echo "[2026-12-09 12:00:00.500] [log] [info] [light_test.cc:14] current illuminance: 12.50" \
+  >>/opt/light-test/bin/logs/light_test.log
+sleep 1
+metrics=$(curl -sf "http://127.0.0.1:$mtail_port/metrics")
+kill "$mtail_pid"
+grep -q '^light_readings_total{prog="light_test.mtail"} 1$' <<<"$metrics" \
+  && grep -q '^light_illuminance_lux{prog="light_test.mtail"} 12.5$' <<<"$metrics" \
+  || { echo "mtail as the drop-in runs it:"; cat /tmp/light-test-mtail.log; echo "$metrics" | grep light; exit 1; }
 if [ ! -e /dev/i2c-0 ]; then
   # As the service's user: it may write its logs and nothing else.
   status=0
