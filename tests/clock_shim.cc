@@ -34,16 +34,22 @@ std::int64_t Offset() {
 
 bool Shifted(clockid_t id) { return id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE; }
 
+// Calls the C library's own `name` and moves the wall clock it reads.
+template <typename Time>
+int ShiftedCall(const char* name, clockid_t id, Time* now) {
+  using Real = int (*)(clockid_t, Time*);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
+  const int result = real(id, now);
+  if (result == 0 && Shifted(id)) now->tv_sec += Offset();
+  return result;
+}
+
 }  // namespace
 
 #if defined(__arm__)
 
 extern "C" int __clock_gettime64(clockid_t id, Timespec64* now) {
-  using Real = int (*)(clockid_t, Timespec64*);
-  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "__clock_gettime64"));
-  const int result = real(id, now);
-  if (result == 0 && Shifted(id)) now->tv_sec += Offset();
-  return result;
+  return ShiftedCall("__clock_gettime64", id, now);
 }
 
 extern "C" int clock_gettime(clockid_t id, timespec* now) {
@@ -61,11 +67,7 @@ extern "C" int clock_gettime(clockid_t id, timespec* now) {
 #else
 
 extern "C" int clock_gettime(clockid_t id, timespec* now) {
-  using Real = int (*)(clockid_t, timespec*);
-  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "clock_gettime"));
-  const int result = real(id, now);
-  if (result == 0 && Shifted(id)) now->tv_sec += Offset();
-  return result;
+  return ShiftedCall("clock_gettime", id, now);
 }
 
 #endif
