@@ -114,7 +114,7 @@ for try in $(seq 50); do curl -sf "http://127.0.0.1:$mtail_port/metrics" >/dev/n
 echo "[2026-12-09 12:00:00.500] [log] [info] [light_test.cc:14] current illuminance: 12.50" \
   >>/opt/light-test/bin/logs/light_test.log
 sleep 1
-metrics=$(curl -sf "http://127.0.0.1:$mtail_port/metrics")
+metrics=$(curl -sf "http://127.0.0.1:$mtail_port/metrics" || true)
 kill "$mtail_pid"
 grep -q '^light_readings_total{prog="light_test.mtail"} 1$' <<<"$metrics" \
   && grep -q '^light_illuminance_lux{prog="light_test.mtail"} 12.5$' <<<"$metrics" \

@@ -176,19 +176,6 @@ TEST_F(DaysAndCsv, GivesEachDateItsReadingsAndLuxHours) {
 }
 
 #ifdef LIGHT_CHART
-// Width and height from a PNG's header; false if it is no PNG.
-bool PngSize(const std::string& png, unsigned* width, unsigned* height) {
-  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return false;
-  auto be32 = [&](std::size_t at) {
-    unsigned v = 0;
-    for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(png[at + i]);
-    return v;
-  };
-  *width = be32(16);
-  *height = be32(20);
-  return true;
-}
-
 TEST_F(DaysAndCsv, TheCommandPrintsTheTableWritesTheCsvAndDraws) {
   const std::string csv = dir_.path() + "/readings.csv";
   const std::string png = dir_.path() + "/light.png";

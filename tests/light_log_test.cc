@@ -167,23 +167,6 @@ TEST_F(LogDir, KeepsOnlyTheRequestedWindow) {
 }
 
 #ifdef LIGHT_CHART
-// Width and height from a PNG's header; false if it is no PNG.
-bool PngSize(const std::string& png, unsigned* width, unsigned* height) {
-  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
-      png.compare(12, 4, "IHDR") != 0) {
-    return false;
-  }
-  auto be32 = [&](std::size_t at) {
-    return (static_cast<unsigned>(static_cast<unsigned char>(png[at])) << 24) |
-           (static_cast<unsigned>(static_cast<unsigned char>(png[at + 1])) << 16) |
-           (static_cast<unsigned>(static_cast<unsigned char>(png[at + 2])) << 8) |
-           static_cast<unsigned>(static_cast<unsigned char>(png[at + 3]));
-  };
-  *width = be32(16);
-  *height = be32(20);
-  return true;
-}
-
 TEST_F(LogDir, ChartsAPngOfTheRequestedSizeAndPrintsTheSummary) {
   std::string live = Line("2026-06-01 09:59:59.900", "Open /dev/i2c-0 succeeded.");
   for (int s = 0; s < 120; ++s) live += Reading(s, s % 40 < 10 ? 0 : 10 * s);

@@ -137,9 +137,6 @@ class FullDiskTest : public LightTest {
   }
 };
 
-#define REQUIRE_DISK(disk) \
-  if (!(disk).unavailable().empty()) GTEST_SKIP() << "no small disk: " << (disk).unavailable()
-
 TEST_F(FullDiskTest, ADiskThatFillsUpLeavesOnlyWholeLinesAndLoggingComesBack) {
   SimulatedSensor sensor;
   sensor.SetCount(300);

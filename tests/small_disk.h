@@ -29,6 +29,10 @@ class SmallDisk {
   std::string unavailable_;
 };
 
+// Skips the test where no small disk could be mounted.
+#define REQUIRE_DISK(disk) \
+  if (!(disk).unavailable().empty()) GTEST_SKIP() << "no small disk: " << (disk).unavailable()
+
 // Whole lines in the tool's file layout, `bytes` in all (at least 200).
 std::string LayoutLines(std::size_t bytes);
 

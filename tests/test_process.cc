@@ -140,3 +140,19 @@ bool Exists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
 }
+
+bool PngSize(const std::string& png, unsigned* width, unsigned* height) {
+  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+      png.compare(12, 4, "IHDR") != 0) {
+    return false;
+  }
+  auto be32 = [&](std::size_t at) {
+    unsigned value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+      value = value << 8 | static_cast<unsigned char>(png[at + i]);
+    return value;
+  };
+  *width = be32(16);
+  *height = be32(20);
+  return true;
+}

@@ -75,5 +75,7 @@ std::vector<std::string> Lines(const std::string& text);
 // Copies an executable to `directory` and returns the copy's path.
 std::string CopyExecutable(const std::string& from, const std::string& directory);
 bool Exists(const std::string& path);
+// Width and height from a PNG file's header; false if it is no PNG.
+bool PngSize(const std::string& png, unsigned* width, unsigned* height);
 
 #endif  // LIGHT_TEST_TESTS_TEST_PROCESS_H_

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <spdlog/logger.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,9 +31,6 @@ struct FileLog {
   spdlog::logger logger;
   std::vector<std::string> errors;
 };
-
-#define REQUIRE_DISK(disk) \
-  if (!(disk).unavailable().empty()) GTEST_SKIP() << "no small disk: " << (disk).unavailable()
 
 TEST(WholeLineFileSink, TakesBackALineTheFullDiskCutAndGoesOnWhenThereIsRoom) {
   SmallDisk disk(64 * 1024);

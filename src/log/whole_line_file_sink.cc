@@ -31,11 +31,15 @@ off_t WholeLinesEnd(int fd, off_t size) {
   return 0;
 }
 
+[[noreturn]] void OpenFailed(const std::string& path) {
+  spdlog::throw_spdlog_ex("Failed opening file " + path + " for writing", errno);
+}
+
 }  // namespace
 
 WholeLineFileSink::WholeLineFileSink(std::string path, std::size_t max_size, std::size_t max_files)
     : path_(std::move(path)), max_size_(max_size), max_files_(max_files) {
-  if (!Open()) spdlog::throw_spdlog_ex("Failed opening file " + path_ + " for writing", errno);
+  if (!Open()) OpenFailed(path_);
   if (regular_) {
     const off_t whole = WholeLinesEnd(fd_, size_);
     if (whole < size_ && ftruncate(fd_, whole) == 0) size_ = whole;
@@ -106,16 +110,14 @@ void WholeLineFileSink::sink_it_(const spdlog::details::log_msg& msg) {
   formatter_->format(msg, line);
 
   // The failure path: a file to reopen, a fragment still to cut.
-  if (fd_ < 0 && !Open()) {
-    spdlog::throw_spdlog_ex("Failed opening file " + path_ + " for writing", errno);
-  }
+  if (fd_ < 0 && !Open()) OpenFailed(path_);
   if (cut_to_ >= 0 && !CutBack()) {
     spdlog::throw_spdlog_ex("Failed truncating file " + path_, errno);
   }
 
   if (size_ > 0 && static_cast<std::size_t>(size_) + line.size() > max_size_) {
     if (!Rotate()) {
-      if (fd_ < 0) spdlog::throw_spdlog_ex("Failed opening file " + path_ + " for writing", errno);
+      if (fd_ < 0) OpenFailed(path_);
       spdlog::throw_spdlog_ex("rotating_file_sink: failed renaming " + path_, errno);
     }
   }
