@@ -6,6 +6,7 @@
 #include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simulated_sensor.h"
@@ -60,18 +61,101 @@ TEST_F(LightTest, LogsOneReadingASecondInBothOutputs) {
   EXPECT_EQ(reads, static_cast<int>(readings.size()) - 2);
 }
 
-TEST_F(LightTest, KeepsLoggingZeroAfterTheSensorStopsAnswering) {
+const std::string kFailure = "Read /dev/i2c-0 at 0x23 failed: ";
+
+// Milliseconds between the reading lines at `at` and the one before it.
+long long Period(const std::vector<Parsed>& lines, std::size_t at) {
+  for (std::size_t before = at; before-- > 0;) {
+    if (lines[before].message.rfind("current illuminance: ", 0) == 0) {
+      return (lines[at].time - lines[before].time).count();
+    }
+  }
+  return -1;
+}
+
+// A sensor that stays gone: each cycle an error line saying why, then its
+// 0.00, once a second; the sensor is woken again before every try.
+TEST_F(LightTest, ASensorThatStopsAnsweringIsReportedEverySecond) {
   SimulatedSensor sensor;
   sensor.SetCount(300);
   sensor.FailReadsFrom(2);
 
-  const Measured run = MeasureFor(milliseconds(3600));
+  const Measured run = MeasureFor(milliseconds(5000));
 
   const std::vector<std::string> texts = Texts(Messages(run.file, "log"));
-  ASSERT_GE(texts.size(), 5U);
+  ASSERT_GE(texts.size(), 9U) << run.file;
   EXPECT_EQ(texts[2], "current illuminance: 250.00");
-  for (std::size_t i = 3; i < texts.size(); ++i) EXPECT_EQ(texts[i], "current illuminance: 0.00");
+  std::size_t i = 3;
+  for (; i + 1 < texts.size(); i += 2) {
+    EXPECT_EQ(texts[i], kFailure + "Remote I/O error");
+    EXPECT_EQ(texts[i + 1], "current illuminance: 0.00");
+  }
   EXPECT_EQ(Texts(Messages(run.out, "")), texts);
+  const std::vector<Parsed> errors = Messages(run.file, "log", "error");
+  EXPECT_EQ(errors.size(), (texts.size() - 2) / 2);
+  int writes = 0;
+  for (const Transaction& t : sensor.Transactions()) writes += t.kind == Transaction::Kind::kWrite;
+  // The wake at start, and once before each later try (the kill may land
+  // in the settle time after one more).
+  const int tries = static_cast<int>(errors.size());
+  EXPECT_TRUE(writes == 3 * tries || writes == 3 * tries + 3) << writes << " writes";
+}
+
+// A loose wire: the sensor is off the bus for about three seconds and comes
+// back powered down. The log says so every cycle, says when it is back, and
+// the first reading after it is real: no 0.00 without an error line before it.
+TEST_F(LightTest, ASensorUnpluggedAndPluggedBackIsMeasuredAgain) {
+  SimulatedSensor sensor;
+  sensor.SetCount(300);
+  Child child(Command(tool_), work_);
+  std::this_thread::sleep_for(milliseconds(1700));
+  sensor.Unplug();
+  std::this_thread::sleep_for(milliseconds(3000));
+  sensor.Plug();
+  const int status = child.StopAfter(milliseconds(2600));
+
+  EXPECT_EQ(status, 128 + 9);
+  const std::string file = ReadFile(log_);
+  const std::vector<Parsed> lines = Messages(file, "log");
+  const std::vector<std::string> texts = Texts(lines);
+  EXPECT_EQ(Texts(Messages(child.out(), "")), texts);
+  ASSERT_GE(texts.size(), 12U) << file;
+
+  std::size_t back = 0, failures = 0;
+  for (std::size_t i = 2; i < texts.size(); ++i) {
+    const std::string& text = texts[i];
+    if (text.rfind(kFailure, 0) == 0) {
+      ++failures;
+      ASSERT_LT(i + 1, texts.size());
+      EXPECT_EQ(texts[i + 1], "current illuminance: 0.00") << "an error line pairs with a 0.00";
+    } else if (text == "current illuminance: 0.00") {
+      EXPECT_EQ(texts[i - 1].rfind(kFailure, 0), 0U) << "a 0.00 without a failure, line " << i;
+    } else if (text.rfind("Sensor at 0x23 on /dev/i2c-0 is back after ", 0) == 0) {
+      EXPECT_EQ(back, 0U) << "said to be back twice";
+      back = i;
+      EXPECT_EQ(texts[i + 1], "current illuminance: 250.00") << "the first reading back";
+    } else {
+      EXPECT_EQ(text, "current illuminance: 250.00") << file;
+    }
+  }
+  EXPECT_GE(failures, 2U) << file;
+  EXPECT_LE(failures, 4U) << file;
+  ASSERT_GT(back, 0U) << file;
+  EXPECT_EQ(texts[back - 2].rfind(kFailure, 0), 0U);
+  EXPECT_GE(texts.size() - back, 3U) << "measuring went on";
+  // A gone sensor costs the cycle no time; the cycle that wakes it again
+  // takes the settle time more.
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    if (lines[i].message.rfind("current illuminance: ", 0) != 0) continue;
+    const long long period = Period(lines, i);
+    if (i == back + 1) {
+      EXPECT_GE(period, 1300) << "line " << i;
+      EXPECT_LT(period, 1600) << "line " << i;
+    } else {
+      EXPECT_GE(period, 1000) << "line " << i;
+      EXPECT_LT(period, 1150) << "line " << i;
+    }
+  }
 }
 
 TEST_F(LightTest, ARestartAppendsToTheLogFile) {

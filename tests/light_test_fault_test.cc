@@ -182,12 +182,14 @@ TEST_F(FullDiskTest, ADiskFullWhenTheFileRotatesKeepsThreeWholeFiles) {
   ExpectWholeLinesResumed(run, "");
 }
 
-// Whatever the sensor does, a reading is its count divided by 1.2 or 0.00.
+// Whatever the sensor does, a reading is its count divided by 1.2, or 0.00
+// right after an error line that says why.
 struct SensorFault {
   const char* name;
   void (*apply)(SimulatedSensor&);
   const char* address;
   std::vector<std::string> readings;  // in order; the last one repeats
+  const char* failure;                // the reason logged before each 0.00
 };
 
 class SensorFaultTest : public LightTest, public testing::WithParamInterface<SensorFault> {};
@@ -198,16 +200,25 @@ TEST_P(SensorFaultTest, GivesTheSpecifiedReadingsAndNeverAGarbageValue) {
   sensor.SetCount(0x1234);
   GetParam().apply(sensor);
 
-  const Measured run = MeasureFor(milliseconds(3600));
+  const Measured run = MeasureFor(milliseconds(4200));
 
   const std::vector<std::string> texts = Texts(Messages(run.file, "log"));
   ASSERT_GE(texts.size(), 5U) << run.file;
   EXPECT_EQ(texts[1], std::string("Current I2C address: ") + GetParam().address);
   const std::vector<std::string>& expected = GetParam().readings;
+  const std::string failure = std::string("Read /dev/i2c-0 at ") + GetParam().address +
+                              " failed: " + (GetParam().failure ? GetParam().failure : "");
+  std::size_t n = 0;
   for (std::size_t i = 2; i < texts.size(); ++i) {
-    const std::string& value = expected[std::min(i - 2, expected.size() - 1)];
-    EXPECT_EQ(texts[i], "current illuminance: " + value) << "reading " << i - 1;
+    if (texts[i].rfind("Read ", 0) == 0) {
+      EXPECT_EQ(texts[i], failure);
+      continue;
+    }
+    const std::string& value = expected[std::min(n++, expected.size() - 1)];
+    EXPECT_EQ(texts[i], "current illuminance: " + value) << "reading " << n;
+    EXPECT_EQ(value == "0.00", texts[i - 1] == failure) << "reading " << n;
   }
+  EXPECT_GE(n, 3U);
   EXPECT_EQ(Texts(Messages(run.out, "")), texts);
 }
 
@@ -216,15 +227,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SensorFault{"StopsAnswering",
                                 [](SimulatedSensor& s) { s.FailReadsFrom(3); },
                                 "0x23",
-                                {"3883.33", "3883.33", "0.00"}},
+                                {"3883.33", "3883.33", "0.00"},
+                                "Remote I/O error"},
                     SensorFault{"ShortReads",
                                 [](SimulatedSensor& s) { s.ShortReadsFrom(2); },
                                 "0x23",
-                                {"3883.33", "0.00"}},
+                                {"3883.33", "0.00"},
+                                "short read: 1 of 2 bytes"},
                     SensorFault{"RefusesTheFirstAddress",
                                 [](SimulatedSensor& s) { s.RefuseSelection(0x23); },
                                 "0x5c",
-                                {"3883.33"}}),
+                                {"3883.33"},
+                                nullptr}),
     [](const testing::TestParamInfo<SensorFault>& info) { return info.param.name; });
 
 // A log directory the tool cannot use: it says why on standard error once

@@ -2,8 +2,12 @@
 // /dev/i2c-0, so the real tool can be run and watched without a board:
 //
 //   sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]
-//                 [--fail-reads-from N] [--transactions FILE] -- COMMAND [ARG...]
+//                 [--fail-reads-from N] [--unplug FROM:TO] [--transactions FILE]
+//                 -- COMMAND [ARG...]
 //
+// --unplug takes the sensor off the bus FROM seconds after the command
+// started and puts it back, powered down as after a power cut, at TO (a
+// loose wire).
 // It exits with the command's status. With --transactions it writes every bus
 // transaction, one a line ("<seconds since boot> <kind> <result>"), to FILE. Without umockdev's
 // preload library it starts itself again under umockdev-wrapper.
@@ -14,10 +18,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simulated_sensor.h"
@@ -33,7 +40,8 @@ void Forward(int signal_number) {
 int Usage() {
   std::fprintf(stderr,
                "usage: sensor_runner [--address 0x23|0x5c|none] [--count N | --wave]\n"
-               "                     [--fail-reads-from N] [--transactions FILE]\n"
+               "                     [--fail-reads-from N] [--unplug FROM:TO]\n"
+               "                     [--transactions FILE]\n"
                "                     -- COMMAND [ARG...]\n");
   return 2;
 }
@@ -79,6 +87,7 @@ int main(int argc, char** argv) {
   long count = 300;
   bool wave = false;
   int fail_reads_from = 0;
+  double unplug_from = -1, unplug_to = -1;
   const char* transactions = nullptr;
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
@@ -94,6 +103,12 @@ int main(int argc, char** argv) {
       wave = true;
     } else if (option == "--fail-reads-from") {
       fail_reads_from = std::atoi(argv[++i]);
+    } else if (option == "--unplug") {
+      char rest = 0;
+      if (std::sscanf(argv[++i], "%lf:%lf%c", &unplug_from, &unplug_to, &rest) != 2 ||
+          unplug_from < 0 || unplug_to < unplug_from) {
+        return Usage();
+      }
     } else if (option == "--transactions") {
       transactions = argv[++i];
     } else {
@@ -124,8 +139,37 @@ int main(int argc, char** argv) {
   if (child < 0) return 1;
   signal(SIGINT, Forward);
   signal(SIGTERM, Forward);
+
+  // The loose wire, on its own thread; it gives up when the command ends.
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread wire;
+  if (unplug_from >= 0) {
+    wire = std::thread([&] {
+      const auto start = std::chrono::steady_clock::now();
+      using Seconds = std::chrono::duration<double>;
+      std::unique_lock<std::mutex> lock(mutex);
+      const auto at = [start](double s) {
+        return start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(s));
+      };
+      if (ended.wait_until(lock, at(unplug_from), [&] { return done; })) return;
+      sensor.Unplug();
+      if (ended.wait_until(lock, at(unplug_to), [&] { return done; })) return;
+      sensor.Plug();
+    });
+  }
+
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
+  }
+  if (wire.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+    }
+    ended.notify_all();
+    wire.join();
   }
   if (transactions != nullptr) WriteTransactions(sensor, transactions);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -103,9 +103,31 @@ void SimulatedSensor::ShortReadsFrom(int n) {
   short_reads_from_ = n;
 }
 
+void SimulatedSensor::FailRead(int n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failed_reads_.insert(n);
+}
+
+void SimulatedSensor::ShortRead(int n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  short_reads_.insert(n);
+}
+
 void SimulatedSensor::RefuseSelection(unsigned address) {
   std::lock_guard<std::mutex> lock(mutex_);
   refused_.insert(address);
+}
+
+void SimulatedSensor::Unplug() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  plugged_ = false;
+}
+
+void SimulatedSensor::Plug() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  plugged_ = true;
+  power_ = Power::kDown;
+  held_ = 0;
 }
 
 std::vector<Transaction> SimulatedSensor::Transactions() const {
@@ -136,7 +158,7 @@ void SimulatedSensor::Record(Transaction::Kind kind, unsigned address,
       {kind, address, std::move(data), result, error, std::chrono::steady_clock::now()});
 }
 
-bool SimulatedSensor::Acknowledges() const { return addresses_.count(selected_) != 0; }
+bool SimulatedSensor::Acknowledges() const { return plugged_ && addresses_.count(selected_) != 0; }
 
 void SimulatedSensor::Command(std::uint8_t opcode) {
   switch (opcode) {
@@ -222,7 +244,8 @@ int SimulatedSensor::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client,
   std::lock_guard<std::mutex> lock(self->mutex_);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   const int n = ++self->reads_;
-  if (!self->Acknowledges() || (self->fail_reads_from_ > 0 && n >= self->fail_reads_from_)) {
+  if (!self->Acknowledges() || (self->fail_reads_from_ > 0 && n >= self->fail_reads_from_) ||
+      self->failed_reads_.count(n) != 0) {
     self->Record(Transaction::Kind::kRead, self->selected_, {}, -1, EREMOTEIO);
     umockdev_ioctl_client_complete(client, -1, EREMOTEIO);
     return TRUE;
@@ -231,7 +254,8 @@ int SimulatedSensor::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client,
   std::vector<std::uint8_t> sent = {static_cast<std::uint8_t>(count >> 8),
                                     static_cast<std::uint8_t>(count & 0xFF)};
   std::size_t length = std::min(sent.size(), static_cast<std::size_t>(arg->data_len));
-  if (self->short_reads_from_ > 0 && n >= self->short_reads_from_)
+  if ((self->short_reads_from_ > 0 && n >= self->short_reads_from_) ||
+      self->short_reads_.count(n) != 0)
     length = std::min<std::size_t>(length, 1);
   sent.resize(length);
   std::memcpy(arg->data, sent.data(), length);

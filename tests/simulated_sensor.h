@@ -52,7 +52,15 @@ class SimulatedSensor {
   void NackWrite(int n);
   void FailReadsFrom(int n);
   void ShortReadsFrom(int n);
+  // Only the n-th read fails, or gives one byte.
+  void FailRead(int n);
+  void ShortRead(int n);
   void RefuseSelection(unsigned address);
+  // Takes the sensor off the bus (a loose wire): nothing it is sent is
+  // acknowledged. Plug puts it back as after a power cut, powered down with
+  // its data register cleared.
+  void Unplug();
+  void Plug();
 
   std::vector<Transaction> Transactions() const;
   Power power() const;
@@ -82,7 +90,10 @@ class SimulatedSensor {
   int nack_write_ = 0;
   int fail_reads_from_ = 0;
   int short_reads_from_ = 0;
+  std::set<int> failed_reads_;
+  std::set<int> short_reads_;
   unsigned selected_ = 0;
+  bool plugged_ = true;
   Power power_ = Power::kDown;
   std::uint16_t held_ = 0;  // the data register
   std::chrono::steady_clock::time_point measure_start_;

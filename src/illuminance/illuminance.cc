@@ -5,6 +5,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 #include "log/log.h"
 
 Illuminance::Illuminance() : fd_(-1) {}
@@ -24,6 +28,7 @@ bool Illuminance::Open() {
     awake = Wake(address);
   }
   if (awake) {
+    address_ = address;
     usleep(kSettleUs);
   } else {
     Close();
@@ -37,6 +42,10 @@ bool Illuminance::Wake(std::uint8_t address) {
   // descriptor was bound to before (the general call on a fresh one), so a
   // refused selection counts as no answer at this address.
   if (ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(address)) < 0) return false;
+  return WriteWakeSequence();
+}
+
+bool Illuminance::WriteWakeSequence() {
   for (std::uint8_t command : kWakeSequence) {
     if (write(fd_, &command, 1) != 1) return false;
     usleep(kWakeBytePauseUs);
@@ -46,10 +55,42 @@ bool Illuminance::Wake(std::uint8_t address) {
 
 double Illuminance::Read() {
   if (fd_ < 0) return 0.0;
+  // A sensor that was off the bus comes back powered down, holding 0: it is
+  // woken as at start, and the settle time makes the reading below a real
+  // measurement. The descriptor still has its address selected.
+  if (lost_) {
+    if (!WriteWakeSequence()) {
+      Failed(std::string("wake-up not acknowledged: ") + std::strerror(errno));
+      return 0.0;
+    }
+    usleep(kSettleUs);
+  }
   std::uint8_t data[2] = {};
+  const ssize_t got = read(fd_, data, sizeof(data));
+  if (got < 0) {
+    Failed(std::strerror(errno));
+    return 0.0;
+  }
   // A short read carries no whole count: it is as good as a failed one.
-  if (read(fd_, data, sizeof(data)) != static_cast<ssize_t>(sizeof(data))) return 0.0;
+  if (got != static_cast<ssize_t>(sizeof(data))) {
+    Failed(fmt::format("short read: {} of {} bytes", got, sizeof(data)));
+    return 0.0;
+  }
+  if (lost_) {
+    lost_ = false;
+    const std::chrono::duration<double> gone = std::chrono::steady_clock::now() - lost_since_;
+    LOG_INFO("Sensor at 0x{:02x} on {} is back after {:.1f} s.", address_, kI2cDevice,
+             gone.count());
+  }
   return CountToLux(data[0], data[1]);
+}
+
+void Illuminance::Failed(std::string_view reason) {
+  if (!lost_) {
+    lost_ = true;
+    lost_since_ = std::chrono::steady_clock::now();
+  }
+  LOG_ERROR("Read {} at 0x{:02x} failed: {}", kI2cDevice, address_, reason);
 }
 
 void Illuminance::Close() {

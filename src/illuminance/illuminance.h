@@ -2,7 +2,9 @@
 #define LIGHT_TEST_SRC_ILLUMINANCE_ILLUMINANCE_H_
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <string_view>
 
 // Ambient light sensor with the BH1750 command set on the board's first I2C
 // bus, reached through the i2c-dev character device.
@@ -32,7 +34,10 @@ class Illuminance {
   // address. False when the bus cannot be opened or no sensor acknowledged a
   // whole wake sequence; the bus is then closed again.
   bool Open();
-  // The latest reading in lux; 0.0 when no reading could be taken.
+  // The latest reading in lux; 0.0 when no reading could be taken. A failed
+  // reading is logged as an error, and the sensor is woken again at its
+  // address before the next one (it may have lost power), once a call until
+  // it answers; the first reading after that is a fresh measurement.
   double Read();
   // Powers the sensor down and closes the bus; harmless when closed.
   void Close();
@@ -41,8 +46,16 @@ class Illuminance {
   // Selects `address` and writes the wake sequence there; true when every
   // byte was acknowledged.
   bool Wake(std::uint8_t address);
+  // Writes the wake sequence to the selected address, stopping at the first
+  // byte that is not acknowledged; true when all were.
+  bool WriteWakeSequence();
+  // Logs a failed reading and leaves the sensor to be woken again.
+  void Failed(std::string_view reason);
 
   int fd_;
+  std::uint8_t address_ = 0;  // where the sensor answered in Open
+  bool lost_ = false;         // the last reading failed
+  std::chrono::steady_clock::time_point lost_since_;
 };
 
 // Lux for the sensor's two data bytes, high byte first.
