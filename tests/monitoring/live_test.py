@@ -6,8 +6,11 @@ them with the project's alert rules and console page.
 
 Checks, through Prometheus's HTTP API, that every board's metrics equal what
 its log holds; that a killed board's readings stop while the others go on;
-that counting goes on across a rotation and a restart; and that the console
-page renders in headless Chromium without errors (its screenshot is kept).
+that counting goes on across a rotation and a restart; that a board whose
+sensor comes off the bus counts its failed readings and the sensor's return,
+keeps its last real reading, and shows as not answering on the console page;
+and that the page renders in headless Chromium without errors (its
+screenshot is kept).
 
   live_test.py --build BUILD_DIR --source SOURCE_DIR [--screenshot PNG]
 """
@@ -28,8 +31,12 @@ import urllib.request
 
 TZ = "America/New_York"  # the boards' zone: not UTC, and with daylight saving
 LIMIT = 10485760
-# name, the sensor's count (None: light that drifts)
-BOARDS = [("greenhouse", None), ("museum", 60), ("attic", 6000)]
+# name, the sensor's count (None: light that drifts), the sensor's time off
+# the bus ("FROM:TO" seconds after the tool started)
+BOARDS = [("greenhouse", None, None), ("museum", 60, None), ("attic", 6000, None),
+          ("barn", 900, "2:14")]
+FAILURE = re.compile(r"\] \[log\] \[error\] \[[^\]]+\] Read \S+ at 0x[0-9a-f]{2} failed: ")
+BACK = re.compile(r"\] \[log\] \[info\] \[[^\]]+\] Sensor at 0x[0-9a-f]{2} on \S+ is back after ")
 
 failures = []
 checks = [0]
@@ -68,8 +75,8 @@ def wait_for(what, condition, seconds=30):
 
 
 class Board:
-    def __init__(self, name, count, root, args):
-        self.name, self.count = name, count
+    def __init__(self, name, count, unplug, root, args):
+        self.name, self.count, self.unplug = name, count, unplug
         self.dir = os.path.join(root, name)
         bin_dir = os.path.join(self.dir, "bin")
         os.makedirs(os.path.join(bin_dir, "logs"))
@@ -93,23 +100,34 @@ class Board:
     def start_tool(self, processes):
         self.process = start(processes, self.dir, "tool",
                              [self.runner] + (["--count", str(self.count)] if self.count else
-                                              ["--wave"]) + ["--", self.tool],
+                                              ["--wave"]) +
+                             (["--unplug", self.unplug] if self.unplug else []) +
+                             ["--", self.tool],
                              env=dict(os.environ, TZ=TZ))
 
     def stop_tool(self):
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=10)
 
-    def readings(self):
-        """The reading lines of the log family, oldest file first."""
+    def lines(self):
+        """The file logger's lines of the log family, oldest file first."""
         lines = []
         for suffix in (".2.log", ".1.log", ".log"):
             path = self.log[: -len(".log")] + suffix
             if os.path.exists(path):
                 with open(path, errors="replace") as f:
-                    lines += [l for l in f if "] [log] [info] " in l and
-                              re.search(r"current illuminance: \d+\.\d\d$", l)]
+                    lines += [l for l in f if "] [log] [" in l]
         return lines
+
+    def readings(self):
+        """The reading lines, each with whether it is a failed reading's 0.00
+        (the line before it says the reading failed)."""
+        readings, failed = [], False
+        for line in self.lines():
+            if "] [log] [info] " in line and re.search(r"current illuminance: \d+\.\d\d$", line):
+                readings.append((line, failed))
+            failed = bool(FAILURE.search(line))
+        return readings
 
 
 def start(processes, cwd, tag, argv, env=None):
@@ -164,8 +182,8 @@ def main():
 
 def run(args, root, processes):
     started = time.monotonic()
-    boards = [Board(name, count, root, args) for name, count in BOARDS]
-    greenhouse, museum, attic = boards
+    boards = [Board(name, count, unplug, root, args) for name, count, unplug in BOARDS]
+    greenhouse, museum, attic, barn = boards
     # The attic's log is 20 bytes short of the size limit: its first line
     # rotates it while mtail follows it.
     with open(attic.log, "w") as f:
@@ -214,10 +232,25 @@ scrape_configs:
                  get(f"http://127.0.0.1:{b.port}/metrics"))
     for board in boards:
         board.start_tool(processes)
-    wait_for("Prometheus scrapes the three boards",
-             lambda: len([v for v in query('up{job="light"}').values() if v == 1]) == 3)
+    wait_for("Prometheus scrapes the four boards",
+             lambda: len([v for v in query('up{job="light"}').values() if v == 1]) == 4)
     wait_for("every board has readings in Prometheus",
-             lambda: len([v for v in query("light_readings_total").values() if v >= 3]) == 3)
+             lambda: len([v for v in query("light_readings_total").values() if v >= 3]) == 4)
+
+    # The barn's sensor is off the bus from 2 s to 14 s: the page says so.
+    page = f"{prom}/consoles/light.html?hours=0.006"
+
+    def row(board):
+        html = get(page)
+        at = html.find(f"<td>{board}</td>")
+        return html[at:html.find("</tr>", at)] if at >= 0 else ""
+
+    check(wait_for("the page shows the barn's sensor as not answering",
+                   lambda: "not answering" in row("barn"), seconds=15) and
+          "not answering" not in row("museum"),
+          "the console page: barn not answering, museum ok")
+    check(query("light_illuminance_lux").get("barn") == 750.0,
+          "barn, sensor gone: light_illuminance_lux is still its last real reading, not 0")
 
     # One board's tool is killed: its count stops, the others' go on.
     greenhouse.stop_tool()
@@ -234,7 +267,10 @@ scrape_configs:
     time.sleep(1.5)
     attic.start_tool(processes)
     time.sleep(3)
-    for board in (museum, attic):
+    wait_for("the barn's sensor is back", lambda: any(BACK.search(l) for l in barn.lines()),
+             seconds=20)
+    time.sleep(1.5)
+    for board in (museum, attic, barn):
         board.stop_tool()
     time.sleep(3)  # a few scrapes after the last line
 
@@ -242,14 +278,22 @@ scrape_configs:
     total = query("light_readings_total")
     stamp = query("light_last_reading_timestamp_seconds")
     starts = query("light_starts_total")
+    failures = query("light_read_failures_total")
+    returns = query("light_sensor_returns_total")
     for board in boards:
-        lines = board.readings()
-        last = lines[-1].rstrip("\n")
-        check(total.get(board.name) == len(lines),
+        readings = board.readings()
+        last = [line for line, failed in readings if not failed][-1].rstrip("\n")
+        check(total.get(board.name) == len(readings),
               f"{board.name}: light_readings_total {total.get(board.name)} = "
-              f"{len(lines)} reading lines in its log")
+              f"{len(readings)} reading lines in its log")
         check(lux.get(board.name) == float(last.rsplit(" ", 1)[1]),
-              f"{board.name}: light_illuminance_lux {lux.get(board.name)} = its last reading")
+              f"{board.name}: light_illuminance_lux {lux.get(board.name)} = its last real reading")
+        lines = board.lines()
+        failed = len([l for l in lines if FAILURE.search(l)])
+        back = len([l for l in lines if BACK.search(l)])
+        check(failures.get(board.name) == failed and returns.get(board.name) == back,
+              f"{board.name}: light_read_failures_total {failures.get(board.name)} = {failed}, "
+              f"light_sensor_returns_total {returns.get(board.name)} = {back}, as in its log")
         expected = line_time(last)
         check(abs(stamp.get(board.name, 0) - expected) < 0.0015,
               f"{board.name}: light_last_reading_timestamp_seconds {stamp.get(board.name)} = "
@@ -259,9 +303,12 @@ scrape_configs:
           "attic: the log rotated while mtail followed it")
     check(starts.get("attic") == 2, f"attic: light_starts_total {starts.get('attic')} = 2, "
           "across the rotation and the restart")
+    check(failures.get("barn", 0) >= 8 and returns.get("barn") == 1 and
+          [failed for _, failed in barn.readings()].count(True) == failures.get("barn"),
+          f"barn: {failures.get('barn')} failed readings, each a 0.00 after its error line, "
+          "and one return")
 
     # The console page, rendered by headless Chromium.
-    page = f"{prom}/consoles/light.html?hours=0.006"
     html = get(page)
     check(all(f"<td>{b.name}</td>" in html for b in boards), "the console page names every board")
     shot = args.screenshot or os.path.join(root, "console.png")
