@@ -30,8 +30,18 @@ class Log {
     for (int i = 0; i < count; ++i) Line(ms + 1000 * i, value);
     return *this;
   }
-  Log& Line(std::int64_t ms, const std::string& message) {
-    text_ += "[" + FormatLogTime(ms) + "] [log] [info] [light_test.cc:14] " + message + "\n";
+  // `count` failed readings, one a second from `ms` on: each an error line
+  // and its 0.00, as the tool logs them.
+  Log& Failures(std::int64_t ms, int count) {
+    for (int i = 0; i < count; ++i) {
+      Line(ms + 1000 * i, "Read /dev/i2c-0 at 0x23 failed: Remote I/O error", "error");
+      Line(ms + 1000 * i, "current illuminance: 0.00");
+    }
+    return *this;
+  }
+  Log& Line(std::int64_t ms, const std::string& message, const std::string& level = "info") {
+    text_ +=
+        "[" + FormatLogTime(ms) + "] [log] [" + level + "] [light_test.cc:14] " + message + "\n";
     return *this;
   }
   const std::string& text() const { return text_; }
@@ -133,6 +143,84 @@ TEST(ClockSteps, TheThinnedLineNeverRunsBackInTime) {
   EXPECT_EQ(line[2].front().lux, 300);
 }
 
+// A sensor off the bus for three readings, back, then darkness, then one
+// more failure cut off by a restart: failed readings are apart from the
+// light, and a 0.00 without a failure line before it is darkness.
+TEST(FailedReadings, AreListedApartAndNeitherDrawnNorAveraged) {
+  Log log;
+  log.Open(At("2026-06-01 09:59:59.900")).Readings(At("2026-06-01 10:00:00.000"), 2, 600);
+  log.Failures(At("2026-06-01 10:00:02.000"), 3);
+  log.Line(At("2026-06-01 10:00:05.300"), "Sensor at 0x23 on /dev/i2c-0 is back after 3.0 s.");
+  log.Readings(At("2026-06-01 10:00:05.300"), 2, 1200)
+      .Readings(At("2026-06-01 10:00:07.300"), 2, 0);
+  log.Failures(At("2026-06-01 10:00:09.300"), 1);
+  // Killed between a failure line and its 0.00; the next start measures darkness.
+  log.Line(At("2026-06-01 10:00:10.300"), "Read /dev/i2c-0 at 0x23 failed: Remote I/O error",
+           "error");
+  log.Open(At("2026-06-01 10:00:12.000")).Readings(At("2026-06-01 10:00:12.400"), 1, 0);
+
+  const Summary s = Summarise(log.text());
+
+  EXPECT_EQ(s.readings.size(), 11U);
+  EXPECT_EQ(s.failed, 4U);
+  EXPECT_EQ(s.measured(), 7U);
+  EXPECT_EQ(s.min, 0.0);
+  EXPECT_EQ(s.max, 1200.0);
+  EXPECT_DOUBLE_EQ(s.mean, (2 * 600.0 + 2 * 1200.0) / 7);
+  EXPECT_EQ(Times(s.failed_runs),
+            (std::vector<std::string>{"2026-06-01 10:00:02.000 2026-06-01 10:00:04.000",
+                                      "2026-06-01 10:00:09.300 2026-06-01 10:00:09.300"}));
+  EXPECT_EQ(s.failed_runs[0].readings, 3U);
+  EXPECT_EQ(Times(s.zero_runs),
+            (std::vector<std::string>{"2026-06-01 10:00:07.300 2026-06-01 10:00:08.300",
+                                      "2026-06-01 10:00:12.400 2026-06-01 10:00:12.400"}));
+  EXPECT_EQ(s.errors, 5U);
+
+  // The line breaks at each failure and never drops to 0 for one.
+  const std::vector<std::vector<Reading>> line =
+      ChartLine(s.readings, false, SummaryBuilder::kDefaultGapMs, 1200);
+  ASSERT_EQ(line.size(), 3U);
+  EXPECT_EQ(line[0].size(), 2U);
+  EXPECT_EQ(line[1].size(), 4U);
+  EXPECT_EQ(line[2].size(), 1U);
+  for (const auto& piece : line) {
+    for (const Reading& r : piece) EXPECT_FALSE(r.failed);
+  }
+  const std::string script = ChartScript(ChartOptions{}, s, "data");
+  EXPECT_NE(script.find("set object rect from 1780308001.500, graph 0 to 1780308004.500"),
+            std::string::npos)
+      << script;
+  EXPECT_NE(script.find("title 'failed readings'"), std::string::npos);
+
+  // By day: failures counted apart, adding no lux-hours; the reading before
+  // a failure counts until that failure.
+  const std::vector<DayRow> days = DailyTable(s.readings, SummaryBuilder::kDefaultGapMs);
+  ASSERT_EQ(days.size(), 1U);
+  EXPECT_EQ(days[0].readings, 7U);
+  EXPECT_EQ(days[0].failed, 4U);
+  EXPECT_EQ(days[0].min, 0.0);
+  EXPECT_DOUBLE_EQ(days[0].mean, s.mean);
+  EXPECT_NEAR(days[0].lux_hours, (2 * 600.0 + 2 * 1200.0) / 3600, 1e-9);
+}
+
+TEST(FailedReadings, OldLogsReadAsBefore) {
+  Log log;
+  log.Open(At("2026-06-01 09:59:59.900")).Readings(At("2026-06-01 10:00:00.000"), 2, 600);
+  log.Readings(At("2026-06-01 10:00:02.000"), 3, 0);
+  // An error line that is no failed reading leaves the next 0.00 darkness.
+  log.Line(At("2026-06-01 10:00:04.500"), "Open /dev/i2c-0 error!", "error");
+  log.Readings(At("2026-06-01 10:00:05.000"), 1, 0);
+
+  const Summary s = Summarise(log.text());
+
+  EXPECT_EQ(s.failed, 0U);
+  EXPECT_TRUE(s.failed_runs.empty());
+  EXPECT_EQ(s.measured(), 6U);
+  EXPECT_EQ(Times(s.zero_runs),
+            std::vector<std::string>{"2026-06-01 10:00:02.000 2026-06-01 10:00:05.000"});
+  EXPECT_EQ(ChartScript(ChartOptions{}, s, "data").find("failed"), std::string::npos);
+}
+
 // Readings across midnight, over a rotation, with a cut last line: each
 // reading counts on the date it was logged, for the time until the next.
 class DaysAndCsv : public testing::Test {
@@ -184,23 +272,87 @@ TEST_F(DaysAndCsv, TheCommandPrintsTheTableWritesTheCsvAndDraws) {
       dir_.path());
 
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(
-      outcome.out.find("\n2026-06-01         2    3600.00    7200.00    5400.00         7.50\n"),
-      std::string::npos)
+  EXPECT_NE(outcome.out.find(
+                "\n2026-06-01         2       0    3600.00    7200.00    5400.00         7.50\n"),
+            std::string::npos)
       << outcome.out;
-  EXPECT_NE(
-      outcome.out.find("\n2026-06-02         2       0.00    1800.00     900.00         0.50\n"),
-      std::string::npos)
+  EXPECT_NE(outcome.out.find(
+                "\n2026-06-02         2       0       0.00    1800.00     900.00         0.50\n"),
+            std::string::npos)
       << outcome.out;
   const std::vector<std::string> rows = Lines(ReadFile(csv));
   ASSERT_EQ(rows.size(), 5U);
-  EXPECT_EQ(rows[0], "time,lux");
-  EXPECT_EQ(rows[1], "2026-06-01 23:59:58.000,3600.00");
-  EXPECT_EQ(rows[4], "2026-06-02 00:00:03.000,1800.00");
+  EXPECT_EQ(rows[0], "time,lux,status");
+  EXPECT_EQ(rows[1], "2026-06-01 23:59:58.000,3600.00,ok");
+  EXPECT_EQ(rows[4], "2026-06-02 00:00:03.000,1800.00,ok");
   unsigned width = 0, height = 0;
   ASSERT_TRUE(PngSize(ReadFile(png), &width, &height));
   EXPECT_EQ(width, 640U);
   EXPECT_EQ(height, 360U);
+}
+
+TEST(FailedReadingsCommand, TheTableCsvAndChartKeepThemApart) {
+  TempDir dir;
+  const std::string logs = dir.Sub("logs");
+  Log log;
+  log.Open(At("2026-06-01 23:59:57.000")).Readings(At("2026-06-01 23:59:58.000"), 1, 3600);
+  log.Failures(At("2026-06-01 23:59:59.000"), 3);  // into the next day
+  log.Line(At("2026-06-02 00:00:02.300"), "Sensor at 0x23 on /dev/i2c-0 is back after 3.3 s.");
+  log.Readings(At("2026-06-02 00:00:02.300"), 2, 1800);
+  WriteFile(logs + "/light_test.log", log.text());
+  const std::string csv = dir.path() + "/readings.csv";
+  const std::string png = dir.path() + "/light.png";
+
+  const Outcome outcome = RunToEnd(
+      Command(LIGHT_CHART, {"--daily", "--csv", csv, "-o", png, "--size", "640x360", logs}),
+      dir.path());
+
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("\nReadings: 3\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("): 3, in 1 runs\n  2026-06-01 23:59:59.000 to 2026-06-02 "
+                             "00:00:01.000 (3 readings)\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("min 1800.00, max 3600.00, mean 2400.00 lux"), std::string::npos);
+  // The 3600 lx reading counts 1 s, up to the failure that follows it.
+  EXPECT_NE(outcome.out.find(
+                "\n2026-06-01         1       1    3600.00    3600.00    3600.00         1.00\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find(
+                "\n2026-06-02         2       2    1800.00    1800.00    1800.00         1.00\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_EQ(Lines(ReadFile(csv)),
+            (std::vector<std::string>{
+                "time,lux,status", "2026-06-01 23:59:58.000,3600.00,ok",
+                "2026-06-01 23:59:59.000,,failed", "2026-06-02 00:00:00.000,,failed",
+                "2026-06-02 00:00:01.000,,failed", "2026-06-02 00:00:02.300,1800.00,ok",
+                "2026-06-02 00:00:03.300,1800.00,ok"}));
+  unsigned width = 0, height = 0;
+  EXPECT_TRUE(PngSize(ReadFile(png), &width, &height));
+}
+
+TEST(FailedReadingsCommand, OnlyFailuresStillChartAndTabulate) {
+  TempDir dir;
+  const std::string logs = dir.Sub("logs");
+  Log log;
+  log.Open(At("2026-06-01 10:00:00.000")).Failures(At("2026-06-01 10:00:00.300"), 4);
+  WriteFile(logs + "/light_test.log", log.text());
+  const std::string png = dir.path() + "/light.png";
+
+  const Outcome outcome =
+      RunToEnd(Command(LIGHT_CHART, {"--daily", "-o", png, "--size", "640x360", logs}), dir.path());
+
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Illuminance: no reading was measured\n"), std::string::npos);
+  EXPECT_NE(outcome.out.find("\n2026-06-01         0       4          -          -          -"
+                             "         0.00\n"),
+            std::string::npos)
+      << outcome.out;
+  unsigned width = 0, height = 0;
+  ASSERT_TRUE(PngSize(ReadFile(png), &width, &height)) << outcome.out;
+  EXPECT_EQ(width, 640U);
 }
 
 TEST_F(DaysAndCsv, ATableOrCsvAloneDrawsNoChart) {

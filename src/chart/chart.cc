@@ -16,6 +16,8 @@ extern char** environ;
 namespace {
 
 constexpr std::size_t kMarkedRestarts = 500;
+constexpr std::size_t kMarkedFailures = 500;
+constexpr const char* kFailureFill = "fc rgb '#d62728' fs transparent solid 0.25 noborder";
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -45,39 +47,49 @@ int Gnuplot(const std::string& script_path) {
 
 std::vector<std::vector<Reading>> ChartLine(const std::vector<Reading>& readings, bool log_scale,
                                             std::int64_t gap_ms, int columns) {
+  // The measured readings in pieces: a failed reading, a gap or a step back
+  // ends one.
+  std::vector<std::vector<Reading>> pieces(1);
+  std::int64_t first = INT64_MAX, last = INT64_MIN;
+  std::size_t measured = 0;
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    const Reading& r = readings[i];
+    if (i > 0 && !pieces.back().empty()) {
+      const std::int64_t step = r.time_ms - readings[i - 1].time_ms;
+      if (step > gap_ms || step < 0 || r.failed) pieces.emplace_back();
+    }
+    if (r.failed) continue;
+    pieces.back().push_back(r);
+    first = std::min(first, r.time_ms);
+    last = std::max(last, r.time_ms);
+    ++measured;
+  }
+  if (pieces.back().empty()) pieces.pop_back();
+
   std::vector<std::vector<Reading>> line;
-  if (readings.empty()) return line;
-  const auto [earliest, latest] =
-      std::minmax_element(readings.begin(), readings.end(),
-                          [](const Reading& a, const Reading& b) { return a.time_ms < b.time_ms; });
-  const std::int64_t first = earliest->time_ms;
-  const std::int64_t span = latest->time_ms - first + 1;
-  const bool thin = readings.size() > 4 * static_cast<std::size_t>(columns);
+  const std::int64_t span = last - first + 1;
+  const bool thin = measured > 4 * static_cast<std::size_t>(columns);
   auto slice = [&](const Reading& r) {
     return thin ? (r.time_ms - first) * columns / span : r.time_ms - first;
   };
   auto put = [&](const Reading& r) {
     line.back().push_back({r.time_ms, log_scale && r.lux < 0.1 ? 0.1 : r.lux});
   };
-  line.emplace_back();
-  std::size_t begin = 0;
-  for (std::size_t i = 1; i <= readings.size(); ++i) {
-    bool breaks = false;
-    if (i < readings.size()) {
-      const std::int64_t step = readings[i].time_ms - readings[i - 1].time_ms;
-      breaks = step > gap_ms || step < 0;
-      if (!breaks && slice(readings[i]) == slice(readings[begin])) continue;
+  for (const std::vector<Reading>& piece : pieces) {
+    line.emplace_back();
+    std::size_t begin = 0;
+    for (std::size_t i = 1; i <= piece.size(); ++i) {
+      if (i < piece.size() && slice(piece[i]) == slice(piece[begin])) continue;
+      // The slice [begin, i): its extremes in the order logged.
+      std::size_t low = begin, high = begin;
+      for (std::size_t j = begin; j < i; ++j) {
+        if (piece[j].lux < piece[low].lux) low = j;
+        if (piece[j].lux > piece[high].lux) high = j;
+      }
+      put(piece[std::min(low, high)]);
+      if (low != high) put(piece[std::max(low, high)]);
+      begin = i;
     }
-    // The slice [begin, i): its extremes in the order logged.
-    std::size_t low = begin, high = begin;
-    for (std::size_t j = begin; j < i; ++j) {
-      if (readings[j].lux < readings[low].lux) low = j;
-      if (readings[j].lux > readings[high].lux) high = j;
-    }
-    put(readings[std::min(low, high)]);
-    if (low != high) put(readings[std::max(low, high)]);
-    if (breaks) line.emplace_back();
-    begin = i;
   }
   return line;
 }
@@ -108,11 +120,24 @@ std::string ChartScript(const ChartOptions& o, const Summary& s, const std::stri
   if (o.log_scale) {
     script += "set logscale y\nset ylabel 'illuminance (lux, log; 0.00 at 0.1)'\n";
   } else {
-    script += s.max > 0 ? "set yrange [0:*]\n" : "set yrange [0:1]\n";
+    // Headroom, so that light as bright as the top of the axis is not drawn
+    // on the border.
+    script +=
+        s.max > 0 ? "set yrange [0:*]\nset offsets 0, 0, graph 0.05, 0\n" : "set yrange [0:1]\n";
   }
-  if (s.readings.size() == 1) {
+  // One reading, or none measured, gives gnuplot no range of its own.
+  if (s.measured() <= 1 && !s.readings.empty()) {
     std::snprintf(line, sizeof(line), "set xrange [%.3f:%.3f]\n",
-                  s.readings[0].time_ms / 1000.0 - 60, s.readings[0].time_ms / 1000.0 + 60);
+                  s.readings.front().time_ms / 1000.0 - 60,
+                  s.readings.back().time_ms / 1000.0 + 60);
+    script += line;
+  }
+  // Failed readings: a band over each run, half a period wide on each side.
+  for (std::size_t i = 0; i < s.failed_runs.size() && i < kMarkedFailures; ++i) {
+    std::snprintf(line, sizeof(line),
+                  "set object rect from %.3f, graph 0 to %.3f, graph 1 %s behind\n",
+                  s.failed_runs[i].from_ms / 1000.0 - 0.5, s.failed_runs[i].to_ms / 1000.0 + 0.5,
+                  kFailureFill);
     script += line;
   }
   for (std::size_t i = 0; i < s.restarts.size() && i < kMarkedRestarts; ++i) {
@@ -121,9 +146,14 @@ std::string ChartScript(const ChartOptions& o, const Summary& s, const std::stri
                   s.restarts[i] / 1000.0, s.restarts[i] / 1000.0);
     script += line;
   }
-  script += "plot " + Quoted(data_path) +
-            " using 1:2 with lines lw 1 lc rgb '#1f77b4' title 'illuminance', "
-            "NaN with lines lc rgb '#d62728' dt 2 title 'restart'\n";
+  const std::string series = s.measured() > 0 ? Quoted(data_path) + " using 1:2" : "NaN";
+  script += "plot " + series +
+            " with lines lw 1 lc rgb '#1f77b4' title 'illuminance', "
+            "NaN with lines lc rgb '#d62728' dt 2 title 'restart'";
+  if (!s.failed_runs.empty()) {
+    script += std::string(", NaN with boxes ") + kFailureFill + " title 'failed readings'";
+  }
+  script += "\n";
   return script;
 }
 

@@ -109,6 +109,9 @@ LogLine ParseLogLine(std::string_view line) {
   } else if (message.substr(0, 5) == "Open " && message.size() > 16 &&
              message.substr(message.size() - 11) == " succeeded.") {
     parsed.kind = LogLine::Kind::kOpened;
+  } else if (parsed.error && message.substr(0, 5) == "Read " &&
+             message.find(" failed: ") != std::string_view::npos) {
+    parsed.kind = LogLine::Kind::kReadFailed;
   } else {
     parsed.kind = LogLine::Kind::kEvent;
   }
@@ -168,15 +171,15 @@ void SummaryBuilder::Add(std::string_view line) {
   if (parsed.kind == LogLine::Kind::kOpened) {
     summary_.restarts.push_back(parsed.time_ms);
     restarted_ = true;
+    failure_pending_ = false;
   }
+  if (parsed.kind == LogLine::Kind::kReadFailed) failure_pending_ = true;
   if (parsed.kind != LogLine::Kind::kReading) return;
 
+  const bool failed = failure_pending_ && parsed.lux == 0.0;
+  failure_pending_ = false;
   std::vector<Reading>& readings = summary_.readings;
-  if (readings.empty()) {
-    summary_.min = summary_.max = parsed.lux;
-  } else {
-    summary_.min = std::min(summary_.min, parsed.lux);
-    summary_.max = std::max(summary_.max, parsed.lux);
+  if (!readings.empty()) {
     const Span between{readings.back().time_ms, parsed.time_ms, 0};
     if (between.to_ms < between.from_ms) {
       summary_.clock_back.push_back(between);
@@ -185,20 +188,34 @@ void SummaryBuilder::Add(std::string_view line) {
     }
   }
   restarted_ = false;
-  if (parsed.lux == 0.0) {
-    std::vector<Span>& runs = summary_.zero_runs;
-    const bool continues = !readings.empty() && readings.back().lux == 0.0 && !runs.empty() &&
-                           runs.back().to_ms == readings.back().time_ms &&
-                           parsed.time_ms - readings.back().time_ms <= gap_ms_;
-    if (continues) {
+  // Consecutive readings of one kind make a run, which a gap ends.
+  const auto extend = [&](std::vector<Span>& runs, bool continues) {
+    if (continues && !readings.empty() && !runs.empty() &&
+        runs.back().to_ms == readings.back().time_ms &&
+        parsed.time_ms - readings.back().time_ms <= gap_ms_) {
       runs.back().to_ms = parsed.time_ms;
       ++runs.back().readings;
     } else {
       runs.push_back({parsed.time_ms, parsed.time_ms, 1});
     }
+  };
+  if (failed) {
+    ++summary_.failed;
+    extend(summary_.failed_runs, !readings.empty() && readings.back().failed);
+  } else {
+    if (readings.size() == summary_.failed) {  // the first measured reading
+      summary_.min = summary_.max = parsed.lux;
+    } else {
+      summary_.min = std::min(summary_.min, parsed.lux);
+      summary_.max = std::max(summary_.max, parsed.lux);
+    }
+    if (parsed.lux == 0.0) {
+      extend(summary_.zero_runs,
+             !readings.empty() && !readings.back().failed && readings.back().lux == 0.0);
+    }
+    sum_ += parsed.lux;
   }
-  sum_ += parsed.lux;
-  readings.push_back({parsed.time_ms, parsed.lux});
+  readings.push_back({parsed.time_ms, parsed.lux, failed});
 }
 
 bool SummaryBuilder::AddFiles(const std::vector<std::string>& files, std::string* error) {
@@ -223,7 +240,7 @@ bool SummaryBuilder::AddFiles(const std::vector<std::string>& files, std::string
 }
 
 Summary SummaryBuilder::Finish() {
-  if (!summary_.readings.empty()) summary_.mean = sum_ / summary_.readings.size();
+  if (summary_.measured() > 0) summary_.mean = sum_ / summary_.measured();
   return std::move(summary_);
 }
 
@@ -240,10 +257,12 @@ std::vector<DayRow> DailyTable(const std::vector<Reading>& readings, std::int64_
     }
     const std::int64_t day = r.time_ms >= 0 ? r.time_ms / kDayMs : (r.time_ms + 1) / kDayMs - 1;
     DayRow& row = days[day];
-    if (row.readings == 0) {
-      row.date = FormatLogTime(day * kDayMs).substr(0, 10);
-      row.min = row.max = r.lux;
+    if (row.readings == 0 && row.failed == 0) row.date = FormatLogTime(day * kDayMs).substr(0, 10);
+    if (r.failed) {
+      ++row.failed;
+      continue;
     }
+    if (row.readings == 0) row.min = row.max = r.lux;
     row.min = std::min(row.min, r.lux);
     row.max = std::max(row.max, r.lux);
     row.mean += r.lux;  // the sum until the end
@@ -252,7 +271,7 @@ std::vector<DayRow> DailyTable(const std::vector<Reading>& readings, std::int64_
   }
   std::vector<DayRow> table;
   for (auto& [day, row] : days) {
-    row.mean /= static_cast<double>(row.readings);
+    if (row.readings > 0) row.mean /= static_cast<double>(row.readings);
     table.push_back(row);
   }
   return table;

@@ -14,10 +14,11 @@
 // counted as if it were UTC (the log carries no zone).
 struct LogLine {
   enum class Kind {
-    kReading,   // "current illuminance: ..."
-    kOpened,    // "Open ... succeeded.": the tool (re)started measuring
-    kEvent,     // any other message of the tool
-    kUnparsed,  // not a line of the tool (cut short, foreign text)
+    kReading,     // "current illuminance: ..."
+    kOpened,      // "Open ... succeeded.": the tool (re)started measuring
+    kReadFailed,  // "Read ... failed: ...": the next reading's 0.00 is none
+    kEvent,       // any other message of the tool
+    kUnparsed,    // not a line of the tool (cut short, foreign text)
   };
   Kind kind = Kind::kUnparsed;
   std::int64_t time_ms = 0;
@@ -38,6 +39,10 @@ std::string FindLogFile(const std::string& path, std::string* error);
 struct Reading {
   std::int64_t time_ms;
   double lux;
+  // The 0.00 of a reading that failed (the line before it says so): no
+  // measurement, never drawn nor counted as light. Logs written before the
+  // tool said so have none.
+  bool failed = false;
 };
 
 // A stretch of time between two readings, or of consecutive readings.
@@ -52,7 +57,7 @@ struct Span {
 // and the end of daylight saving sets it back an hour. Readings stay in the
 // order they were logged.
 struct Summary {
-  std::vector<Reading> readings;  // in the order logged
+  std::vector<Reading> readings;  // in the order logged, failed ones included
   std::vector<std::int64_t> restarts;
   // No reading for longer than the gap limit, and a restart before the next
   // one: the tool was down.
@@ -63,12 +68,16 @@ struct Summary {
   // A reading timed earlier than the one before: the clock stepped back
   // (from_ms is the earlier reading's time, to_ms the later one's).
   std::vector<Span> clock_back;
-  std::vector<Span> zero_runs;  // consecutive readings of 0.00
+  std::vector<Span> zero_runs;    // consecutive measured readings of 0.00
+  std::vector<Span> failed_runs;  // consecutive failed readings
+  std::size_t failed = 0;         // failed readings
   std::size_t unparsed = 0;
   std::size_t errors = 0;
+  // Of the measured readings only; 0 when there is none.
   double min = 0.0;
   double max = 0.0;
   double mean = 0.0;
+  std::size_t measured() const { return readings.size() - failed; }
 };
 
 // Builds the series and its summary from lines given oldest first, keeping
@@ -89,19 +98,22 @@ class SummaryBuilder {
   std::int64_t from_ms_, to_ms_, gap_ms_;
   Summary summary_;
   double sum_ = 0.0;
-  bool restarted_ = false;  // a restart since the last reading
+  bool restarted_ = false;        // a restart since the last reading
+  bool failure_pending_ = false;  // a failure line since the last reading
 };
 
 // One local date of the log (the date each reading was logged on).
 struct DayRow {
-  std::string date;  // YYYY-MM-DD
-  std::size_t readings = 0;
+  std::string date;          // YYYY-MM-DD
+  std::size_t readings = 0;  // measured readings: min, max, mean are theirs
+  std::size_t failed = 0;    // failed readings
   double min = 0.0;
   double max = 0.0;
   double mean = 0.0;
-  // Cumulative light exposure, lx·h: each reading's lux times the time until
-  // the next reading, or one second where the next one is more than
-  // `gap_ms` away, earlier (the clock stepped back) or absent.
+  // Cumulative light exposure, lx·h: each measured reading's lux times the
+  // time until the next reading, or one second where the next one is more
+  // than `gap_ms` away, earlier (the clock stepped back) or absent. A failed
+  // reading adds nothing.
   double lux_hours = 0.0;
 };
 

@@ -24,8 +24,9 @@ constexpr const char* kUsage =
     "  -t, --to TIME       only readings up to TIME\n"
     "  -s, --size WxH      the chart's size in pixels (default 1200x600)\n"
     "  -g, --gap SECONDS   no reading for longer is a gap (default 5)\n"
-    "  -d, --daily         a table by local date: readings, min, max, mean, lux-hours\n"
-    "  -c, --csv FILE      write the readings to FILE as CSV (time,lux)\n"
+    "  -d, --daily         a table by local date: readings, failed readings, min, max,\n"
+    "                      mean, lux-hours\n"
+    "  -c, --csv FILE      write the readings to FILE as CSV (time,lux,status)\n"
     "  -h, --help          this help\n";
 
 struct Options {
@@ -150,7 +151,8 @@ int main(int argc, char** argv) {
 
   if (options.daily) {
     std::printf(
-        "\nBy day (lux-hours: each reading's lux times the time to the next one, or 1 s "
+        "\nBy day (failed readings are apart and left out of min, mean and lux-hours; "
+        "lux-hours: each measured reading's lux times the time to the next one, or 1 s "
         "where that is a gap, a step back or the end):\n");
     PrintDaily(stdout, DailyTable(summary.readings, options.chart.gap_ms));
   }

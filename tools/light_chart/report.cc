@@ -44,8 +44,12 @@ void PrintSummary(std::FILE* out, const std::vector<std::string>& files, const S
     std::fprintf(out, "First reading: %s\n", FormatLogTime(s.readings.front().time_ms).c_str());
     std::fprintf(out, "Last reading:  %s%s\n", FormatLogTime(s.readings.back().time_ms).c_str(),
                  s.clock_back.empty() ? "" : " (the last one logged)");
-    std::fprintf(out, "Readings: %zu\n", s.readings.size());
-    std::fprintf(out, "Illuminance: min %.2f, max %.2f, mean %.2f lux\n", s.min, s.max, s.mean);
+    std::fprintf(out, "Readings: %zu\n", s.measured());
+    if (s.measured() > 0) {
+      std::fprintf(out, "Illuminance: min %.2f, max %.2f, mean %.2f lux\n", s.min, s.max, s.mean);
+    } else {
+      std::fprintf(out, "Illuminance: no reading was measured\n");
+    }
   }
   const auto span = [out](const Span& g) {
     std::fprintf(out, "  %s to %s (%s)\n", FormatLogTime(g.from_ms).c_str(),
@@ -70,23 +74,35 @@ void PrintSummary(std::FILE* out, const std::vector<std::string>& files, const S
   std::fprintf(out, "Restarts (\"Open ... succeeded.\"): %zu\n", s.restarts.size());
   List(out, s.restarts,
        [out](std::int64_t t) { std::fprintf(out, "  %s\n", FormatLogTime(t).c_str()); });
-  std::fprintf(out,
-               "Runs of 0.00 (darkness or a failed reading: the log cannot tell them apart): %zu\n",
-               s.zero_runs.size());
-  List(out, s.zero_runs, [out](const Span& r) {
+  const auto run = [out](const Span& r) {
     std::fprintf(out, "  %s to %s (%zu readings)\n", FormatLogTime(r.from_ms).c_str(),
                  FormatLogTime(r.to_ms).c_str(), r.readings);
-  });
+  };
+  std::fprintf(out,
+               "Failed readings (the sensor did not answer; logged as 0.00, but neither drawn "
+               "nor counted as light): %zu, in %zu runs\n",
+               s.failed, s.failed_runs.size());
+  List(out, s.failed_runs, run);
+  std::fprintf(out,
+               "Runs of 0.00 (darkness; in logs from before the tool reported failed readings, "
+               "also failures): %zu\n",
+               s.zero_runs.size());
+  List(out, s.zero_runs, run);
   std::fprintf(out, "Error lines: %zu\n", s.errors);
   std::fprintf(out, "Lines skipped (not the tool's, or cut short): %zu\n", s.unparsed);
 }
 
 void PrintDaily(std::FILE* out, const std::vector<DayRow>& days) {
-  std::fprintf(out, "%-10s %9s %10s %10s %10s %12s\n", "date", "readings", "min", "max", "mean",
-               "lux-hours");
+  std::fprintf(out, "%-10s %9s %7s %10s %10s %10s %12s\n", "date", "readings", "failed", "min",
+               "max", "mean", "lux-hours");
   for (const DayRow& d : days) {
-    std::fprintf(out, "%-10s %9zu %10.2f %10.2f %10.2f %12.2f\n", d.date.c_str(), d.readings, d.min,
-                 d.max, d.mean, d.lux_hours);
+    if (d.readings == 0) {
+      std::fprintf(out, "%-10s %9zu %7zu %10s %10s %10s %12.2f\n", d.date.c_str(), d.readings,
+                   d.failed, "-", "-", "-", d.lux_hours);
+    } else {
+      std::fprintf(out, "%-10s %9zu %7zu %10.2f %10.2f %10.2f %12.2f\n", d.date.c_str(), d.readings,
+                   d.failed, d.min, d.max, d.mean, d.lux_hours);
+    }
   }
 }
 
@@ -96,9 +112,13 @@ bool WriteCsv(const std::string& path, const std::vector<Reading>& readings, std
     *error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::fputs("time,lux\n", out);
+  std::fputs("time,lux,status\n", out);
   for (const Reading& r : readings) {
-    std::fprintf(out, "%s,%.2f\n", FormatLogTime(r.time_ms).c_str(), r.lux);
+    if (r.failed) {
+      std::fprintf(out, "%s,,failed\n", FormatLogTime(r.time_ms).c_str());
+    } else {
+      std::fprintf(out, "%s,%.2f,ok\n", FormatLogTime(r.time_ms).c_str(), r.lux);
+    }
   }
   const bool written = std::ferror(out) == 0;
   if (std::fclose(out) != 0 || !written) {
