@@ -7,7 +7,9 @@ CPU time per cycle (/proc/PID/schedstat over a window, divided by the
 readings in it), bus transactions per cycle (the simulated sensor's record),
 system calls per cycle by kind (strace over a second window, per one-second
 sleep), peak resident memory (VmHWM), the period between readings from the
-log file, and the time from the process's start to its first reading."""
+log file, and the time from the process's start to its first reading. Then
+the tool with its sensor off the bus for a while: the period of a healthy
+cycle, of a cycle with the sensor gone and of the one that wakes it again."""
 
 import argparse
 import os
@@ -214,6 +216,68 @@ def measure(name, command, files, log_name, runner, seconds):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+def measure_gone(runner, tool, seconds):
+    """The tool while its sensor is off the bus for `seconds` and after it is
+    plugged back: the period of each kind of cycle, from the log, and the bus
+    transactions of a cycle with the sensor gone."""
+    scratch = tempfile.mkdtemp(prefix="bench-gone-")
+    try:
+        bin_dir = os.path.join(scratch, "bin")
+        os.makedirs(bin_dir)
+        shutil.copy2(tool, bin_dir)
+        transactions = os.path.join(scratch, "transactions")
+        gone_from = 3.5
+        proc = subprocess.Popen(
+            [runner, "--count", "300", "--unplug", f"{gone_from}:{gone_from + seconds}",
+             "--transactions", transactions, "--", os.path.join(bin_dir, "light_test")],
+            cwd=scratch, stdout=subprocess.DEVNULL)
+        time.sleep(gone_from + seconds + 4.5)
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(timeout=10)
+
+        kinds, previous = [], ""
+        with open(os.path.join(bin_dir, "logs", "light_test.log"), errors="replace") as f:
+            for line in f:
+                m = STAMP.match(line)
+                if m and READING in line:
+                    t = time.mktime(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S"))
+                    kind = ("gone" if "failed: " in previous else
+                            "back" if "is back after" in previous else "healthy")
+                    kinds.append((t + int(m.group(2)) / 1000, kind))
+                previous = line
+        periods = {}
+        for (a, _), (b, kind) in zip(kinds[1:], kinds[2:]):  # the first is start-up
+            periods.setdefault(kind, []).append(1000 * (b - a))
+        # The bus during the gone cycles: from the first failed call on, up to
+        # the first acknowledged write after it.
+        bus, gone = {}, False
+        with open(transactions) as f:
+            for line in f:
+                _, kind, result = line.split()
+                if not gone and int(result) < 0 and kind in ("read", "write"):
+                    gone = True
+                elif gone and kind == "write" and int(result) > 0:
+                    break
+                if gone:
+                    bus[kind] = bus.get(kind, 0) + 1
+        return periods, bus
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def report_gone(periods, bus, seconds):
+    print(f"== light_test, sensor off the bus for {seconds} s, then back powered down")
+    for kind, what in (("healthy", "healthy cycle"), ("gone", "cycle with the sensor gone"),
+                       ("back", "cycle that wakes it again")):
+        p = periods.get(kind, [])
+        if p:
+            print(f"  period, {what + ':':29} mean {sum(p) / len(p):7.1f} ms, "
+                  f"longest {max(p):7.1f} ms  ({len(p)} periods, from the log)")
+    cycles = len(periods.get("gone", [])) or 1
+    print("  bus transactions per gone cycle:  " +
+          ", ".join(f"{k} {v / cycles:.2f}" for k, v in sorted(bus.items())))
+
+
 def report(r):
     print(f"== {r['name']}")
     print(f"  steady CPU time per cycle:   {r['cpu_us']:.1f} us  ({r['cycles']} cycles)")
@@ -252,9 +316,13 @@ def main():
         measure("bus only (one emulated read and a sleep per cycle, no logging)",
                 ["bench_bus_only"], [bus_only], None, runner, args.seconds),
     ]
+    gone_seconds = max(5, args.seconds // 2)
+    gone = measure_gone(runner, tool, gone_seconds)
     for r in results:
         report(r)
         print()
+    report_gone(*gone, gone_seconds)
+    print()
     tool_r, base_r, bus_r = results
     own = lambda r: r["cpu_us"] - bus_r["cpu_us"]
     print("== tool / baseline")
