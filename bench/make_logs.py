@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes light_test log files as the tool would, with rotation at
 10,485,760 bytes into at most three files, for charting examples and
-benchmarks: daylight that rises and falls, dark nights of 0.00, a restart,
-a stretch where the tool was down, and a last line cut short.
+benchmarks: daylight that rises and falls, dark nights of 0.00, a sensor off
+the bus for 20 minutes around midday (a loose wire: failed readings), a
+restart, a stretch where the tool was down, and a last line cut short.
 
   make_logs.py DIR [--hours H] [--start "YYYY-MM-DD HH:MM:SS"] [--full]
 
@@ -68,10 +69,23 @@ def main():
     t = log.start(time.mktime(time.strptime(args.start, "%Y-%m-%d %H:%M:%S")) - time.timezone)
     end = t + args.hours * 3600
     down_at = t + args.hours * 3600 * 0.55  # the tool is down for 40 minutes here
+    loose_at = t + args.hours * 3600 * 0.2  # the sensor is gone for 20 minutes here
+    loose_until = loose_at + 1200
     while (log.rotations < 2 or log.size < LIMIT - 200) if args.full else t < end:
         if down_at <= t:
             t = log.start(t + 2400)
             down_at = float("inf")
+        if loose_at <= t < loose_until:
+            reason = "Remote I/O error" if t < loose_at + 1 else \
+                "wake-up not acknowledged: Remote I/O error"
+            log.write(t, "error", "illuminance.cc:93", "Read /dev/i2c-0 at 0x23 failed: " + reason)
+            log.write(t, "info", "light_test.cc:14", "current illuminance: 0.00")
+            t += 1.0 + random.randint(0, 2) / 1000
+            if t >= loose_until:  # woken again: the settle time, then a real reading
+                t += 0.305
+                log.write(t, "info", "illuminance.cc:82",
+                          "Sensor at 0x23 on /dev/i2c-0 is back after %.1f s." % (t - loose_at))
+            continue
         log.write(t, "info", "light_test.cc:14", "current illuminance: %.2f" % daylight(t))
         t += 1.0 + random.randint(0, 2) / 1000
     log.out.write(b"[2026-06-03 00:00:00.000] [log] [info] [light_test.cc:14] current illumin")
