@@ -16,7 +16,16 @@ install(FILES monitoring/mtail-light-test.conf DESTINATION /lib/systemd/system/m
         RENAME light-test.conf)
 install(FILES monitoring/light_test.rules.yml DESTINATION /usr/share/light-test/monitoring)
 install(FILES monitoring/consoles/light.html DESTINATION /usr/share/light-test/monitoring/consoles)
-install(FILES packaging/lintian-overrides DESTINATION /usr/share/lintian/overrides
+# A static tool is on purpose: one executable for every 32-bit ARM board,
+# the ARMv6 ones included, whatever their libraries.
+file(READ packaging/lintian-overrides lintian_overrides)
+if(LIGHT_TEST_STATIC)
+  string(APPEND lintian_overrides
+         "# One executable for every 32-bit ARM board, ARMv6 included, whatever its libraries.\n"
+         "light-test: statically-linked-binary [opt/light-test/bin/light_test]\n")
+endif()
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides "${lintian_overrides}")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lintian-overrides DESTINATION /usr/share/lintian/overrides
         RENAME light-test)
 
 # Debian wants the changelog compressed, with no timestamp in it.
@@ -28,8 +37,12 @@ add_custom_command(
 add_custom_target(changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${changelog_gz} DESTINATION /usr/share/doc/light-test)
 
-# The package's architecture is the one the tool is built for.
-if(CMAKE_CROSSCOMPILING)
+# The package's architecture is the one the tool is built for, unless the
+# toolchain names another (a static tool runs on more than its libraries'
+# architecture).
+if(DEFINED LIGHT_TEST_PACKAGE_ARCH)
+  set(deb_arch ${LIGHT_TEST_PACKAGE_ARCH})
+elseif(CMAKE_CROSSCOMPILING)
   execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
                   OUTPUT_VARIABLE deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 else()
@@ -55,10 +68,15 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "unit runs it at boot as the unprivileged user light-test, with access to\n"
        "the bus device and its logs only, and restarts it while the sensor is not\n"
        "answering.")
-# Dependencies come from the shared libraries the tool links, plus what the
-# service needs: its user is made with adduser, and i2c-tools makes the
-# group i2c and the udev rule that gives it the bus device.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Dependencies come from the shared libraries the tool links (none for a
+# static tool), plus what the service needs: its user is made with adduser,
+# and i2c-tools makes the group i2c and the udev rule that gives it the bus
+# device.
+if(LIGHT_TEST_STATIC)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, i2c-tools")
 # mtail turns the log into metrics for Prometheus; the tool does not need it.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mtail")

@@ -1,31 +1,52 @@
 #!/usr/bin/env bash
-# Checks the board's build: installs the cross tools, cross-builds with
-# -Werror, runs the armhf tests under qemu-arm on the cross libraries and on
-# roots of Debian 12 and 13 made of what the package pulls in there, builds
-# the Debian packages for armhf and for this machine, checks their contents
-# with lintian, the service's sandbox, and installs, upgrades and purges this
-# machine's package (there is no bus here: the tool must end with status 255).
+# Checks the boards' builds: installs the cross tools, cross-builds with
+# -Werror the armhf tool (static, ARMv6 with VFPv2) and the arm64 one, runs
+# their tests under qemu-user as the Pi 1/Zero's ARM1176 and a Cortex-A7, and
+# as the Pi 3's Cortex-A53; builds the Debian packages for armhf, arm64 and
+# this machine, checks their contents with lintian, runs each packaged tool
+# without a bus under each processor, checks that the packages install on
+# Debian 12 and 13 and runs the arm64 tests on roots of those releases made of
+# what the package pulls in there; checks the service's sandbox, and installs,
+# upgrades and purges this machine's package (there is no bus here: the tool
+# must end with status 255).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh board
 step() { echo "== $1"; step_start=$SECONDS; }
 took() { echo "   ($((SECONDS - step_start)) s)"; }
 
-step "armhf: build and tests under qemu-arm"
+step "armhf: build, and tests under qemu-arm as ARM1176 and as Cortex-A7"
 cmake --preset armhf
 cmake --build --preset armhf -j "$(nproc)"
-ctest --preset armhf
-file build-armhf/light_test | grep -q 'ELF 32-bit LSB .* ARM, EABI5' \
-  || { echo "build-armhf/light_test is not an armhf executable"; exit 1; }
+ctest --preset armhf  # QEMU_CPU=arm1176
+QEMU_CPU=cortex-a7 ctest --test-dir build-armhf --output-on-failure
+file build-armhf/light_test | grep -q 'ELF 32-bit LSB .* ARM, EABI5 .* statically linked' \
+  || { echo "build-armhf/light_test is not a static 32-bit ARM executable"; exit 1; }
+# What the processor must have: ARMv6 and VFPv2 at most, no Thumb-2.
+attributes=$(readelf -A build-armhf/light_test)
+grep -qx '  Tag_CPU_arch: v6' <<<"$attributes" && grep -qx '  Tag_FP_arch: VFPv2' <<<"$attributes" \
+  && ! grep -q 'Thumb-2' <<<"$attributes" \
+  || { echo "build-armhf/light_test needs more than ARMv6 with VFPv2:"; echo "$attributes"; exit 1; }
+echo "$attributes" | grep -E 'Tag_(CPU_arch|THUMB_ISA_use|FP_arch):' | sed 's/^ */   /'
+took
+
+step "arm64: build and tests under qemu-aarch64 as Cortex-A53"
+cmake --preset arm64
+cmake --build --preset arm64 -j "$(nproc)"
+ctest --preset arm64  # QEMU_CPU=cortex-a53
+file build-arm64/light_test | grep -q 'ELF 64-bit LSB .* ARM aarch64' \
+  || { echo "build-arm64/light_test is not an arm64 executable"; exit 1; }
 took
 
 step "packages"
 scripts/build.sh >/dev/null
 (cd build && cpack)
 (cd build-armhf && cpack)
+(cd build-arm64 && cpack)
 version=$(sed -n 's/^project(light_test VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 native_deb=build/light-test_${version}_$(dpkg --print-architecture).deb
 armhf_deb=build-armhf/light-test_${version}_armhf.deb
+arm64_deb=build-arm64/light-test_${version}_arm64.deb
 
 expected_files="/etc/mtail/light_test.mtail
 /lib/systemd/system/light-test.service
@@ -38,41 +59,85 @@ expected_files="/etc/mtail/light_test.mtail
 /usr/share/light-test/monitoring/consoles/light.html
 /usr/share/light-test/monitoring/light_test.rules.yml
 /usr/share/lintian/overrides/light-test"
-for deb in "$native_deb" "$armhf_deb"; do
+for deb in "$native_deb" "$armhf_deb" "$arm64_deb"; do
   files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' | sort)
   if [ "$files" != "$expected_files" ]; then
     echo "unexpected file list in $deb:"; echo "$files"; exit 1
   fi
-  # The C and C++ runtime only, whichever spdlog and fmt the board has.
+  # The C and C++ runtime only, whichever spdlog and fmt the board has; the
+  # static armhf tool not even that.
+  expected="adduser i2c-tools libc6 libgcc-s1 libstdc++6 "
+  [ "$deb" != "$armhf_deb" ] || expected="adduser i2c-tools "
   libraries=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort | tr '\n' ' ')
-  [ "$libraries" = "adduser i2c-tools libc6 libgcc-s1 libstdc++6 " ] \
-    || { echo "$deb depends on: $libraries"; exit 1; }
+  [ "$libraries" = "$expected" ] || { echo "$deb depends on: $libraries"; exit 1; }
   lintian --fail-on error "$deb"
 done
 dpkg-deb -f "$armhf_deb" Architecture | grep -qx armhf
-arm-linux-gnueabihf-strip -o build-armhf/light_test.stripped build-armhf/light_test
-echo "armhf: stripped binary $(stat -c %s build-armhf/light_test.stripped) bytes," \
+dpkg-deb -f "$arm64_deb" Architecture | grep -qx arm64
+# The same unit, configuration and maintainer scripts in every package.
+for deb in "$armhf_deb" "$arm64_deb"; do
+  for file in postinst prerm postrm conffiles; do
+    cmp -s <(dpkg-deb -I "$deb" "$file") <(dpkg-deb -I "$native_deb" "$file") \
+      || { echo "$deb: its $file differs from $native_deb's"; exit 1; }
+  done
+  cmp -s <(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./lib/systemd/system/light-test.service) \
+    packaging/light-test.service || { echo "$deb: another unit"; exit 1; }
+done
+arm-linux-gnueabi-strip -o build-armhf/light_test.stripped build-armhf/light_test
+aarch64-linux-gnu-strip -o build-arm64/light_test.stripped build-arm64/light_test
+armhf_size=$(stat -c %s build-armhf/light_test.stripped)
+echo "armhf: stripped binary $armhf_size bytes (static)," \
      "installed size $(dpkg-deb -f "$armhf_deb" Installed-Size) KiB"
+echo "arm64: stripped binary $(stat -c %s build-arm64/light_test.stripped) bytes," \
+     "installed size $(dpkg-deb -f "$arm64_deb" Installed-Size) KiB"
+[ "$armhf_size" -le 1572864 ] || { echo "the armhf tool is over 1.5 MiB"; exit 1; }
 took
 
-# The armhf tests again on each release's own libraries: a root made of the
-# packages that installing the armhf package there pulls in. qemu-arm takes
+# Each packaged tool, as the board gets it, on a machine without a bus: its
+# one error line and status 255, on every processor it is meant for.
+step "the packaged tools without a bus, processor by processor"
+if [ -e /dev/i2c-0 ]; then
+  echo "   skipped: this machine has a bus"
+else
+  unpacked=$(mktemp -d)
+  no_bus() {  # deb, then the emulator's command line
+    local deb=$1 dir out status=0
+    shift
+    dir=$unpacked/$(basename "$deb" .deb)-$RANDOM
+    dpkg-deb -x "$deb" "$dir"
+    out=$(cd "$dir" && "$@" "$dir/opt/light-test/bin/light_test" 2>&1) || status=$?
+    [ "$status" -eq 255 ] && [ "$(wc -l <<<"$out")" -eq 1 ] \
+      && grep -q '\[error\] \[illuminance.cc:[0-9]*\] Open /dev/i2c-0 error!$' <<<"$out" \
+      || { echo "$(basename "$deb") under $*: status $status, output: $out"; exit 1; }
+    echo "   $(basename "$deb") under $*: status 255, ${out#*] }"
+  }
+  for cpu in arm1176 cortex-a7 cortex-a9; do no_bus "$armhf_deb" qemu-arm -cpu "$cpu"; done
+  no_bus "$arm64_deb" env QEMU_LD_PREFIX=/usr/aarch64-linux-gnu qemu-aarch64 -cpu cortex-a53
+  rm -rf "$unpacked"
+fi
+took
+
+# The packages install on each release: their Depends resolve there. The
+# arm64 tests run again on each release's own libraries: a root made of the
+# packages that installing the package there pulls in. qemu-aarch64 takes
 # from the build machine whatever the root lacks, so first every library the
-# programs load must be found in the root itself.
+# programs load must be found in the root itself. (The armhf tool is static:
+# it loads no library of the release.)
 for release in bookworm trixie; do
-  step "armhf on Debian $release's libraries"
-  root=build-armhf/root-$release
-  scripts/debian-sysroot.sh "$release" "$armhf_deb" "$root"
-  echo "   $(QEMU_LD_PREFIX=$root qemu-arm "$root/lib/ld-linux-armhf.so.3" --version | head -n 1)"
-  for program in build-armhf/light_test build-armhf/tests/*_test; do
-    loaded=$(QEMU_LD_PREFIX=$root qemu-arm -E LD_TRACE_LOADED_OBJECTS=1 "$program" \
+  step "Debian $release: the packages install; arm64 tests on its libraries"
+  scripts/debian-sysroot.sh "$release" "$armhf_deb"
+  root=build-arm64/root-$release
+  scripts/debian-sysroot.sh "$release" "$arm64_deb" "$root"
+  echo "   $(QEMU_LD_PREFIX=$root qemu-aarch64 "$root/lib/ld-linux-aarch64.so.1" --version | head -n 1)"
+  for program in build-arm64/light_test build-arm64/tests/*_test; do
+    loaded=$(QEMU_LD_PREFIX=$root qemu-aarch64 -E LD_TRACE_LOADED_OBJECTS=1 "$program" \
                | sed -n 's/.*=> \(\/[^ ]*\) .*/\1/p; s/^[[:space:]]*\(\/[^ ]*\) .*/\1/p')
     [ -n "$loaded" ] || { echo "$program: no libraries traced"; exit 1; }
     for library in $loaded; do
       [ -e "$root$library" ] || { echo "$program: $library is not in the $release root"; exit 1; }
     done
   done
-  QEMU_LD_PREFIX=$root ctest --test-dir build-armhf --output-on-failure
+  QEMU_LD_PREFIX=$root QEMU_CPU=cortex-a53 ctest --test-dir build-arm64 --output-on-failure
   took
 done
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Makes an armhf root of one Debian release from exactly the packages that
-# installing the given .deb there would pull in, and checks on the way that
-# its Depends resolve against that release's package lists. The machine's own
-# apt sources are not touched: apt runs on a private configuration.
-#   scripts/debian-sysroot.sh RELEASE PACKAGE.deb DIR    (RELEASE: bookworm, trixie)
+# Checks that the given .deb's Depends resolve against one Debian release's
+# package lists for the package's architecture and, given DIR, makes a root
+# of that release from exactly the packages that installing the .deb there
+# would pull in. The machine's own apt sources are not touched: apt runs on a
+# private configuration.
+#   scripts/debian-sysroot.sh RELEASE PACKAGE.deb [DIR]    (RELEASE: bookworm, trixie)
 set -euo pipefail
-release=$1 deb=$(realpath "$2") root=$3
+release=$1 deb=$(realpath "$2") root=${3:-}
+arch=$(dpkg-deb -f "$deb" Architecture)
 mirror=$(cat /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null \
          | sed -n 's/^URIs: *//p; s/^deb \(http[^ ]*debian\) .*/\1/p' | head -n 1 || true)
 mirror=${mirror:-http://deb.debian.org/debian}
@@ -13,11 +15,11 @@ mirror=${mirror:-http://deb.debian.org/debian}
 state=$(mktemp -d)
 trap 'rm -rf "$state"' EXIT
 mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
-echo "deb [arch=armhf signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $release main" \
+echo "deb [arch=$arch signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $release main" \
   >"$state/sources.list"
 apt_private=(-o Dir::Etc::sourcelist="$state/sources.list" -o Dir::Etc::sourceparts=/nonexistent
              -o Dir::State::Lists="$state/lists" -o Dir::State::status=/dev/null
-             -o Dir::Cache="$state/cache" -o APT::Architecture=armhf -o APT::Architectures::=armhf
+             -o Dir::Cache="$state/cache" -o APT::Architecture="$arch" -o APT::Architectures::="$arch"
              -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
 apt-get "${apt_private[@]}" -qq update
 
@@ -27,15 +29,17 @@ if ! plan=$(apt-get "${apt_private[@]}" -s -y --no-install-recommends install "$
 fi
 mapfile -t packages < <(awk '$1 == "Inst" {print $2}' <<<"$plan" | grep -vx "$(dpkg-deb -f "$deb" Package)")
 echo "$release: $(basename "$deb") pulls in ${packages[*]}"
+[ -n "$root" ] || exit 0
 
 rm -rf "$root"
 mkdir -p "$root"
-(cd "$state/cache/archives" && apt-get "${apt_private[@]}" -qq download "${packages[@]/%/:armhf}")
+(cd "$state/cache/archives" && apt-get "${apt_private[@]}" -qq download "${packages[@]/%/:$arch}")
 for package in "$state"/cache/archives/*.deb; do dpkg-deb -x "$package" "$root"; done
 # The tool's package itself goes in too, so the root is what the board has.
 dpkg-deb -x "$deb" "$root"
 # /bin, /sbin and /lib are links into /usr, as on every current Debian system:
-# a program's loader (/lib/ld-linux-armhf.so.3) must be found in the root.
+# a program's loader (/lib/ld-linux-armhf.so.3, /lib/ld-linux-aarch64.so.1)
+# must be found in the root.
 for dir in bin sbin lib; do
   if [ -d "$root/$dir" ] && [ ! -L "$root/$dir" ]; then
     mkdir -p "$root/usr/$dir"

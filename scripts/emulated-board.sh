@@ -3,20 +3,25 @@
 # armmp kernel on qemu-system-arm's vexpress-a9, a Debian 12 armhf userland
 # with systemd as PID 1, and QEMU's at24c EEPROM at 0x23 standing in for the
 # sensor (it returns the counts placed at 0x0710 of its backing file as
-# readings). Three boots of one disk:
+# readings). Three boots of one disk, and one of the initramfs alone:
 #   install   the root-run 1.0.0 package, then an upgrade to this one with
 #             dpkg -i: logs kept and handed over, the service measuring as
 #             light-test, exact readings in the file and the journal, stop;
 #   boot      the service started at boot, as light-test, exact readings;
 #   nodevice  nothing at 0x23: status 255, both messages, a restart 10 s
-#             later; then a purge removes what the package made.
+#             later; then a purge removes what the package made;
+#   y2038     the packaged tool run by the initramfs with the clock set to
+#             2039-09-18: its lines carry that date, and the exact readings.
 # The board prints its results on the serial console; this script reads
 # them, prints a table, and on a failure the whole console log.
-#   scripts/emulated-board.sh [PACKAGE.deb]   (default: the one board-test.sh built)
+#   scripts/emulated-board.sh [PACKAGE.deb [SET_CLOCK]]
+#                                   (default: what board-test.sh built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(light_test VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 new_deb=$(realpath "${1:-build-armhf/light-test_${version}_armhf.deb}")
+# Built with the armhf tool (static, 64-bit time): sets the board's clock.
+set_clock=$(realpath "${2:-build-armhf/tests/set_clock}")
 work=$PWD/build-board
 mkdir -p "$work"
 scripts/install-deps.sh emulated-board
@@ -86,6 +91,15 @@ cp scripts/board/init "$initrd_dir/init"
 for module in virtio_mmio virtio_blk crc16 mbcache jbd2 crc32c_generic ext4; do
   find "$modules" -name "$module.ko" -exec cp {} "$initrd_dir/modules/" \;
 done
+# For the stage y2038: the bus's modules, the packaged tool and a static
+# helper that sets the clock.
+for module in i2c-algo-bit i2c-versatile i2c-dev; do
+  find "$modules" -name "$module.ko" -exec cp {} "$initrd_dir/modules/" \;
+done
+mkdir -p "$initrd_dir/y2038"
+dpkg-deb --fsys-tarfile "$new_deb" | tar -xO ./opt/light-test/bin/light_test >"$initrd_dir/y2038/light_test"
+chmod 0755 "$initrd_dir/y2038/light_test"
+install -m 0755 "$set_clock" "$initrd_dir/y2038/set_clock"
 (cd "$initrd_dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
 phase_done
 
@@ -139,7 +153,7 @@ PY
 
 failed=0
 boot() {
-  local stage=$1 console=$work/console-$1.log
+  local stage=$1 console=$work/console-$1.log board_dtb=$dtb
   local -a sensor=()
   if [ "$stage" != nodevice ]; then
     sensor=(-drive if=none,id=eeprom,file="$work/eeprom.bin",format=raw
@@ -148,7 +162,7 @@ boot() {
   phase "boot: $stage"
   rm -f "$console"
   timeout 300 qemu-system-arm -M vexpress-a9 -smp 2 -m 1024 -nographic -no-reboot \
-    -kernel "$vmlinuz" -dtb "$dtb" -initrd "$work/initrd.gz" \
+    -kernel "$vmlinuz" -dtb "$board_dtb" -initrd "$work/initrd.gz" \
     -append "console=ttyAMA0 panic=-1 board.stage=$stage" \
     -drive if=none,id=root,file="$work/root.img",format=raw,cache=unsafe \
     -device virtio-blk-device,drive=root "${sensor[@]}" \
@@ -164,6 +178,7 @@ boot() {
 boot install
 [ "$failed" -eq 0 ] && boot boot
 [ "$failed" -eq 0 ] && boot nodevice
+[ "$failed" -eq 0 ] && boot y2038
 
 echo
 echo "emulated board: steps and times"

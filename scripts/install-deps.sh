@@ -12,7 +12,12 @@ packages=(g++ make cmake pkg-config libspdlog-dev libfmt-dev libgtest-dev libgmo
           mtail prometheus chromium python3 curl)
 if [ "${1:-}" = board ]; then
   # Not umockdev:armhf: it would replace the build machine's umockdev.
+  # The armhf tool is built static with the armel toolchain (its libraries
+  # are ARMv5TE, so the tool runs on ARMv6); the armhf toolchain builds the
+  # 1.0.0 package for the emulated board's upgrade.
   packages+=(crossbuild-essential-armhf libspdlog-dev:armhf libfmt-dev:armhf libgtest-dev:armhf
+             g++-arm-linux-gnueabi libspdlog-dev:armel libfmt-dev:armel libgtest-dev:armel
+             crossbuild-essential-arm64 libspdlog-dev:arm64 libfmt-dev:arm64 libgtest-dev:arm64
              qemu-user dpkg-dev lintian systemd file i2c-tools adduser)
 fi
 
@@ -25,8 +30,10 @@ fi
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ "${1:-}" != "" ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  $sudo dpkg --add-architecture armhf
+if [ "${1:-}" != "" ]; then
+  for arch in armhf armel arm64; do
+    dpkg --print-foreign-architectures | grep -qx "$arch" || $sudo dpkg --add-architecture "$arch"
+  done
 fi
 
 missing=()

@@ -33,6 +33,10 @@ TEST_F(LightTest, WithoutABusEndsAtOnceWithOneErrorLine) {
 // must carry the right date then, on 32-bit ARM as on the build machine.
 TEST_F(LightTest, DatesItsLinesRightAfter2038) {
   if (access("/dev/i2c-0", F_OK) == 0) GTEST_SKIP() << "this machine has a bus";
+#ifdef TOOL_IS_STATIC
+  GTEST_SKIP() << "the clock shim cannot be preloaded into a static tool: the emulated board "
+                  "runs it with its clock set past 2038";
+#endif
   const std::time_t at = 2199960000;  // 2039-09-18 12:00:00 UTC
   const std::time_t offset = at - std::time(nullptr);
   const std::string preload = std::string(TEST_LAUNCHER).empty()
