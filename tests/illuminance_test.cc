@@ -259,14 +259,22 @@ struct FailedReading {
 
 void PrintTo(const FailedReading& f, std::ostream* os) { *os << f.name; }
 
-class IlluminanceFailedRead : public testing::TestWithParam<FailedReading> {};
+// A sensor at 0x23 with a count of 300, opened and read once.
+class MeasuringSensor : public testing::Test {
+ protected:
+  void SetUp() override {
+    sensor.SetCount(300);
+    ASSERT_TRUE(CapturedOpen(illuminance).opened);
+    ASSERT_EQ(CapturedRead(illuminance, sensor).lux, 250.0);
+  }
+  SimulatedSensor sensor;
+  Illuminance illuminance;
+};
+
+class IlluminanceFailedRead : public MeasuringSensor,
+                              public testing::WithParamInterface<FailedReading> {};
 
 TEST_P(IlluminanceFailedRead, IsLoggedAndTheSensorIsWokenAgain) {
-  SimulatedSensor sensor;
-  sensor.SetCount(300);
-  Illuminance illuminance;
-  ASSERT_TRUE(CapturedOpen(illuminance).opened);
-  ASSERT_EQ(CapturedRead(illuminance, sensor).lux, 250.0);
   GetParam().fault(sensor);
 
   const ReadOutcome failed = CapturedRead(illuminance, sensor);
@@ -319,13 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
 // after a power cut: an error line every reading while it is gone, each
 // costing one refused wake byte and no pause; then it is woken, said to be
 // back, and read for real, never as the 0 of the reset chip.
-TEST(IlluminanceRead, ASensorUnpluggedAndPluggedBackIsReadAgain) {
-  SimulatedSensor sensor;
-  sensor.SetCount(300);
-  Illuminance illuminance;
-  ASSERT_TRUE(CapturedOpen(illuminance).opened);
-  ASSERT_EQ(CapturedRead(illuminance, sensor).lux, 250.0);
-
+TEST_F(MeasuringSensor, UnpluggedAndPluggedBackIsReadAgain) {
   sensor.Unplug();
   const ReadOutcome first = CapturedRead(illuminance, sensor);
   EXPECT_EQ(first.lux, 0.0);
