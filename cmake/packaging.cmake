@@ -77,11 +77,14 @@ if(LIGHT_TEST_STATIC)
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, i2c-tools")
+# debconf asks for the bus.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, i2c-tools, debconf (>= 0.5) | debconf-2.0")
 # mtail turns the log into metrics for Prometheus; the tool does not need it.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mtail")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/conffiles
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/config
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/templates
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)

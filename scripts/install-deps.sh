@@ -25,7 +25,7 @@ if [ "${1:-}" = emulated-board ]; then
   # qemu-user-static with binfmt-support runs the armhf userland's second
   # stage of debootstrap on this machine.
   packages=(qemu-system-arm qemu-user-static binfmt-support debootstrap e2fsprogs cpio kmod
-            python3 git)
+            python3 git device-tree-compiler)
 fi
 
 sudo=""

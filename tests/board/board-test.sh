@@ -10,7 +10,7 @@
 # upgrades and purges this machine's package (there is no bus here: the tool
 # must end with status 255).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 scripts/install-deps.sh board
 step() { echo "== $1"; step_start=$SECONDS; }
 took() { echo "   ($((SECONDS - step_start)) s)"; }
@@ -66,8 +66,8 @@ for deb in "$native_deb" "$armhf_deb" "$arm64_deb"; do
   fi
   # The C and C++ runtime only, whichever spdlog and fmt the board has; the
   # static armhf tool not even that.
-  expected="adduser i2c-tools libc6 libgcc-s1 libstdc++6 "
-  [ "$deb" != "$armhf_deb" ] || expected="adduser i2c-tools "
+  expected="adduser debconf i2c-tools libc6 libgcc-s1 libstdc++6 "
+  [ "$deb" != "$armhf_deb" ] || expected="adduser debconf i2c-tools "
   libraries=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort | tr '\n' ' ')
   [ "$libraries" = "$expected" ] || { echo "$deb depends on: $libraries"; exit 1; }
   lintian --fail-on error "$deb"
@@ -76,7 +76,7 @@ dpkg-deb -f "$armhf_deb" Architecture | grep -qx armhf
 dpkg-deb -f "$arm64_deb" Architecture | grep -qx arm64
 # The same unit, configuration and maintainer scripts in every package.
 for deb in "$armhf_deb" "$arm64_deb"; do
-  for file in postinst prerm postrm conffiles; do
+  for file in config templates postinst prerm postrm conffiles; do
     cmp -s <(dpkg-deb -I "$deb" "$file") <(dpkg-deb -I "$native_deb" "$file") \
       || { echo "$deb: its $file differs from $native_deb's"; exit 1; }
   done
@@ -125,9 +125,9 @@ took
 # it loads no library of the release.)
 for release in bookworm trixie; do
   step "Debian $release: the packages install; arm64 tests on its libraries"
-  scripts/debian-sysroot.sh "$release" "$armhf_deb"
+  tests/board/debian-sysroot.sh "$release" "$armhf_deb"
   root=build-arm64/root-$release
-  scripts/debian-sysroot.sh "$release" "$arm64_deb" "$root"
+  tests/board/debian-sysroot.sh "$release" "$arm64_deb" "$root"
   echo "   $(QEMU_LD_PREFIX=$root qemu-aarch64 "$root/lib/ld-linux-aarch64.so.1" --version | head -n 1)"
   for program in build-arm64/light_test build-arm64/tests/*_test; do
     loaded=$(QEMU_LD_PREFIX=$root qemu-aarch64 -E LD_TRACE_LOADED_OBJECTS=1 "$program" \
@@ -141,12 +141,30 @@ for release in bookworm trixie; do
   took
 done
 
-step "the service's sandbox"
-exposure=$(systemd-analyze security --offline=true packaging/light-test.service \
-             | sed -n 's/.*Overall exposure level for light-test.service: \([0-9.]*\) .*/\1/p')
-echo "   exposure $exposure"
-awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.5) }' \
-  || { echo "the service's exposure is $exposure, more than 1.5"; exit 1; }
+step "the service's sandbox, with systemd 252 (Debian 12) and 257 (Debian 13)"
+# 257 is Debian 13's own systemd-analyze, from the arm64 root made above.
+trixie=$PWD/build-arm64/root-trixie
+analyze_252=(systemd-analyze)
+analyze_257=(env QEMU_LD_PREFIX="$trixie" QEMU_CPU=cortex-a53 qemu-aarch64 "$trixie/usr/bin/systemd-analyze")
+"${analyze_257[@]}" --version | grep -q '^systemd 257' || { echo "no systemd 257 in $trixie"; exit 1; }
+# The unit as a board has it: with the drop-in that chooses bus 1.
+units=$(mktemp -d)
+sed 's|^ExecStart=.*|ExecStart=/bin/true|' packaging/light-test.service >"$units/light-test.service"
+mkdir "$units/light-test.service.d"
+printf '[Service]\nEnvironment=LIGHT_TEST_I2C_BUS=1\nBindPaths=\nBindPaths=-/dev/i2c-1:/dev/i2c-0\nDeviceAllow=\nDeviceAllow=/dev/i2c-1 rw\n' \
+  >"$units/light-test.service.d/i2c-bus.conf"
+for version in 252 257; do
+  analyze="analyze_$version[@]"
+  verified=$("${!analyze}" verify "$units/light-test.service" 2>&1) \
+    || { echo "systemd $version rejects the unit: $verified"; exit 1; }
+  [ -z "$verified" ] || { echo "systemd $version on the unit: $verified"; exit 1; }
+  exposure=$("${!analyze}" security --offline=true "$units/light-test.service" \
+               | sed -n 's/.*Overall exposure level for light-test.service: \([0-9.]*\) .*/\1/p')
+  echo "   systemd $version: exposure $exposure"
+  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 1.5) }' \
+    || { echo "the service's exposure is $exposure, more than 1.5"; exit 1; }
+done
+rm -rf "$units"
 took
 
 step "install, upgrade and purge on this machine"
@@ -158,6 +176,21 @@ echo "[2026-12-01 10:00:00.000] [log] [info] [light_test.cc:14] current illumina
 echo "older" >/opt/light-test/bin/logs/light_test.1.log
 dpkg -i "$native_deb"
 trap 'dpkg --purge light-test >/dev/null 2>&1 || true' EXIT
+systemd-analyze verify /lib/systemd/system/light-test.service
+# Not a Raspberry Pi: bus 0.
+grep -qx 'BindPaths=-/dev/i2c-0:/dev/i2c-0' /etc/systemd/system/light-test.service.d/i2c-bus.conf \
+  || { echo "the service is not on bus 0"; exit 1; }
+# The documented command chooses another bus; a word that is no number
+# leaves the bus as it was.
+echo "light-test light-test/i2c-bus string 3" | debconf-set-selections
+dpkg-reconfigure -f noninteractive light-test
+echo "light-test light-test/i2c-bus string three" | debconf-set-selections
+dpkg-reconfigure -f noninteractive light-test 2>/dev/null
+grep -qx 'DeviceAllow=/dev/i2c-3 rw' /etc/systemd/system/light-test.service.d/i2c-bus.conf \
+  || { echo "dpkg-reconfigure did not choose bus 3"; exit 1; }
+dpkg -i "$native_deb" >/dev/null
+grep -qx 'Environment=LIGHT_TEST_I2C_BUS=3' /etc/systemd/system/light-test.service.d/i2c-bus.conf \
+  || { echo "an upgrade lost the chosen bus"; exit 1; }
 systemd-analyze verify /lib/systemd/system/light-test.service
 [ -L /etc/systemd/system/multi-user.target.wants/light-test.service ] \
   || { echo "the unit is not enabled at boot"; exit 1; }
@@ -200,6 +233,8 @@ fi
 dpkg --purge light-test
 trap - EXIT
 [ ! -e /opt/light-test ] || { echo "the purge left /opt/light-test"; exit 1; }
+[ ! -e /etc/systemd/system/light-test.service.d ] || { echo "the purge left the bus drop-in"; exit 1; }
+[ -z "$(debconf-show light-test)" ] || { echo "the purge left the bus setting"; exit 1; }
 ! getent passwd light-test >/dev/null || { echo "the purge left the user light-test"; exit 1; }
 took
 echo "board checks: all passed"

@@ -4,7 +4,7 @@
 # of that release from exactly the packages that installing the .deb there
 # would pull in. The machine's own apt sources are not touched: apt runs on a
 # private configuration.
-#   scripts/debian-sysroot.sh RELEASE PACKAGE.deb [DIR]    (RELEASE: bookworm, trixie)
+#   tests/board/debian-sysroot.sh RELEASE PACKAGE.deb [DIR]    (RELEASE: bookworm, trixie)
 set -euo pipefail
 release=$1 deb=$(realpath "$2") root=${3:-}
 arch=$(dpkg-deb -f "$deb" Architecture)

@@ -3,21 +3,26 @@
 # armmp kernel on qemu-system-arm's vexpress-a9, a Debian 12 armhf userland
 # with systemd as PID 1, and QEMU's at24c EEPROM at 0x23 standing in for the
 # sensor (it returns the counts placed at 0x0710 of its backing file as
-# readings). Three boots of one disk, and one of the initramfs alone:
+# readings). Four boots of one disk, and one of the initramfs alone:
 #   install   the root-run 1.0.0 package, then an upgrade to this one with
 #             dpkg -i: logs kept and handed over, the service measuring as
 #             light-test, exact readings in the file and the journal, stop;
 #   boot      the service started at boot, as light-test, exact readings;
 #   nodevice  nothing at 0x23: status 255, both messages, a restart 10 s
 #             later; then a purge removes what the package made;
+#   pi        the same board with a Raspberry Pi's device tree model and its
+#             bus as bus 1, no bus 0: dpkg -i alone measures on bus 1; a
+#             missing bus is said with the fix and picked up when it comes;
+#             by hand on bus 1 with systemd-run; an upgrade from 1.0.0 stays
+#             on bus 0 until switched;
 #   y2038     the packaged tool run by the initramfs with the clock set to
 #             2039-09-18: its lines carry that date, and the exact readings.
 # The board prints its results on the serial console; this script reads
 # them, prints a table, and on a failure the whole console log.
-#   scripts/emulated-board.sh [PACKAGE.deb [SET_CLOCK]]
+#   tests/board/emulated-board.sh [PACKAGE.deb [SET_CLOCK]]
 #                                   (default: what board-test.sh built)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 version=$(sed -n 's/^project(light_test VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 new_deb=$(realpath "${1:-build-armhf/light-test_${version}_armhf.deb}")
 # Built with the armhf tool (static, 64-bit time): sets the board's clock.
@@ -87,7 +92,7 @@ initrd_dir=$work/initrd
 rm -rf "$initrd_dir"
 mkdir -p "$initrd_dir/bin" "$initrd_dir/modules"
 cp "$work/busybox/bin/busybox" "$initrd_dir/bin/"
-cp scripts/board/init "$initrd_dir/init"
+cp tests/board/init "$initrd_dir/init"
 for module in virtio_mmio virtio_blk crc16 mbcache jbd2 crc32c_generic ext4; do
   find "$modules" -name "$module.ko" -exec cp {} "$initrd_dir/modules/" \;
 done
@@ -101,21 +106,40 @@ dpkg-deb --fsys-tarfile "$new_deb" | tar -xO ./opt/light-test/bin/light_test >"$
 chmod 0755 "$initrd_dir/y2038/light_test"
 install -m 0755 "$set_clock" "$initrd_dir/y2038/set_clock"
 (cd "$initrd_dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
+
+# The Raspberry Pi-like board: the same board, whose device tree's model
+# reads like a Pi's, and whose I2C controller (the one QEMU emulates, with
+# the sensor's stand-in) is numbered bus 1; the other controller is off, so
+# there is no bus 0, as on a Pi.
+dtc -q -I dtb -O dts -o "$work/board.dts" "$dtb"
+python3 - "$work/board.dts" "$work/pi.dts" <<'PY'
+import re, sys
+dts = open(sys.argv[1]).read()
+dts = re.sub(r'(?m)^(\tmodel = )"[^"]*";', r'\1"Raspberry Pi 3 Model B Rev 1.2";', dts, count=1)
+dts = re.sub(r'(?m)^\t\ti2c1 = "[^"]*";\n', "", dts)
+dts = re.sub(r'(?m)^(\t\t)i2c0 = ("[^"]*/i2c@16000");', r'\1i2c1 = \2;', dts)
+dts, n = re.subn(r'(?m)^(\t+)(i2c@2000 \{\n)', r'\1\2\1\tstatus = "disabled";\n', dts)
+assert n == 1 and 'i2c1 = "' in dts and "i2c0 =" not in dts, "unexpected device tree"
+open(sys.argv[2], "w").write(dts)
+PY
+dtc -q -I dts -O dtb -o "$work/pi.dtb" "$work/pi.dts"
 phase_done
 
 # The userland: debootstrap for armhf, its second stage run under qemu-user
 # through binfmt_misc (much faster than inside the emulated board).
 phase "Debian 12 armhf userland"
 rootfs=$work/rootfs
-if [ ! -f "$work/rootfs.done" ]; then
-  rm -rf "$rootfs"
+# dbus: systemd-run --pipe/--wait/--pty talks to systemd over it, as on
+# Raspberry Pi OS. A userland made with another list is made again.
+include=systemd-sysv,udev,kmod,adduser,i2c-tools,libspdlog1.10,libfmt9,dbus
+if [ "$(cat "$work/rootfs.done" 2>/dev/null)" != "$include" ]; then
+  rm -rf "$rootfs" "$work/rootfs.done"
   mirror=$(cat /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null \
            | sed -n 's/^URIs: *//p; s/^deb \(http[^ ]*debian\) .*/\1/p' | head -n 1 || true)
-  debootstrap --arch=armhf --variant=minbase \
-    --include=systemd-sysv,udev,kmod,adduser,i2c-tools,libspdlog1.10,libfmt9 \
+  debootstrap --arch=armhf --variant=minbase --include="$include" \
     bookworm "$rootfs" "${mirror:-http://deb.debian.org/debian}" >"$work/debootstrap.log" 2>&1 \
     || { tail -n 30 "$work/debootstrap.log"; exit 1; }
-  touch "$work/rootfs.done"
+  echo "$include" >"$work/rootfs.done"
 fi
 # debootstrap takes this machine for a container and links proc to /proc.
 [ -L "$rootfs/proc" ] && rm "$rootfs/proc" && mkdir "$rootfs/proc"
@@ -126,8 +150,8 @@ depmod -b "$rootfs" "$kernel_version"
 echo board >"$rootfs/etc/hostname"
 echo "LABEL=root / ext4 defaults 0 1" >"$rootfs/etc/fstab"
 printf 'i2c-versatile\ni2c-dev\n' >"$rootfs/etc/modules-load.d/board.conf"
-install -m 0755 scripts/board/board-check "$rootfs/usr/local/sbin/board-check"
-install -m 0644 scripts/board/board-check.service "$rootfs/etc/systemd/system/"
+install -m 0755 tests/board/board-check "$rootfs/usr/local/sbin/board-check"
+install -m 0644 tests/board/board-check.service "$rootfs/etc/systemd/system/"
 ln -sf /etc/systemd/system/board-check.service \
   "$rootfs/etc/systemd/system/multi-user.target.wants/board-check.service"
 for unit in serial-getty@ttyAMA0.service getty@tty1.service getty-static.service apt-daily.timer \
@@ -155,6 +179,7 @@ failed=0
 boot() {
   local stage=$1 console=$work/console-$1.log board_dtb=$dtb
   local -a sensor=()
+  [ "$stage" != pi ] || board_dtb=$work/pi.dtb
   if [ "$stage" != nodevice ]; then
     sensor=(-drive if=none,id=eeprom,file="$work/eeprom.bin",format=raw
             -device at24c-eeprom,bus=i2c,address=0x23,rom-size=8192,drive=eeprom)
@@ -175,10 +200,10 @@ boot() {
   fi
   phase_done
 }
-boot install
-[ "$failed" -eq 0 ] && boot boot
-[ "$failed" -eq 0 ] && boot nodevice
-[ "$failed" -eq 0 ] && boot y2038
+# BOARD_STAGES picks stages, in order, for a quicker look at one of them.
+for stage in ${BOARD_STAGES:-install boot nodevice pi y2038}; do
+  [ "$failed" -eq 0 ] && boot "$stage"
+done
 
 echo
 echo "emulated board: steps and times"
