@@ -345,6 +345,7 @@ TEST(FailedReadingsCommand, OnlyFailuresStillChartAndTabulate) {
       RunToEnd(Command(LIGHT_CHART, {"--daily", "-o", png, "--size", "640x360", logs}), dir.path());
 
   ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
   EXPECT_NE(outcome.out.find("Illuminance: no reading was measured\n"), std::string::npos);
   EXPECT_NE(outcome.out.find("\n2026-06-01         0       4          -          -          -"
                              "         0.00\n"),

@@ -65,8 +65,9 @@ std::vector<std::vector<Reading>> ChartLine(const std::vector<Reading>& readings
     ++measured;
   }
   if (pieces.back().empty()) pieces.pop_back();
-
   std::vector<std::vector<Reading>> line;
+  if (pieces.empty()) return line;  // nothing measured: no range to slice
+
   const std::int64_t span = last - first + 1;
   const bool thin = measured > 4 * static_cast<std::size_t>(columns);
   auto slice = [&](const Reading& r) {
