@@ -20,10 +20,11 @@ struct ChartOptions {
 // Where the line is drawn: pieces of consecutive measured readings, each
 // drawn as one line. A piece ends at a failed reading, where no reading came
 // for longer than `gap_ms` and where the clock stepped back, so the line
-// never bridges a gap, shows a failure as darkness, nor runs back in time. A long series is cut to
-// the lowest and highest reading of each of `columns` time slices, in their order: the line looks
-// the same, and gnuplot's time and memory stay bounded whatever the length of the logs. On a log
-// axis 0.00 cannot be drawn and stands at 0.1.
+// never bridges a gap, shows a failure as darkness, nor runs back in time.
+// A long series is cut to the lowest and highest reading of each of
+// `columns` time slices, in their order: the line looks the same, and
+// gnuplot's time and memory stay bounded whatever the length of the logs.
+// On a log axis 0.00 cannot be drawn and stands at 0.1.
 std::vector<std::vector<Reading>> ChartLine(const std::vector<Reading>& readings, bool log_scale,
                                             std::int64_t gap_ms, int columns);
 
